@@ -1,0 +1,40 @@
+// Base for the programs' window classes: one static procedure forwards to the object.
+#pragma once
+
+#include <windows.h>
+
+namespace quor {
+
+// The object travels in CreateWindowExW's lpParam, is stored in GWLP_USERDATA at
+// WM_NCCREATE and cleared at WM_NCDESTROY; every message in between goes to
+// Derived::HandleMessage.
+template <typename Derived> class BaseWindow {
+public:
+    HWND Window() const { return m_hwnd; }
+
+protected:
+    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+        Derived* self = nullptr;
+        if (msg == WM_NCCREATE) {
+            const auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
+            self = static_cast<Derived*>(create->lpCreateParams);
+            self->m_hwnd = hwnd;
+            SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+        } else {
+            self = reinterpret_cast<Derived*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+        }
+        if (!self) {
+            return DefWindowProcW(hwnd, msg, wParam, lParam);
+        }
+        const LRESULT result = self->HandleMessage(msg, wParam, lParam);
+        if (msg == WM_NCDESTROY) {
+            SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+            self->m_hwnd = nullptr;
+        }
+        return result;
+    }
+
+    HWND m_hwnd = nullptr;
+};
+
+} // namespace quor

@@ -1,0 +1,42 @@
+// Starting child processes: the one place where a command line is put together.
+#include "Process.h"
+
+namespace quor {
+
+KernelHandle StartHidden(const std::wstring& program, const std::wstring& arguments) {
+    std::wstring commandLine = L"\"" + program + L"\"";
+    if (!arguments.empty()) {
+        commandLine += L" " + arguments;
+    }
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION info{};
+    // CreateProcessW may write into the command line buffer, so it gets a private copy.
+    if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
+                        CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info)) {
+        return KernelHandle();
+    }
+    KernelHandle thread(info.hThread);
+    return KernelHandle(info.hProcess);
+}
+
+std::wstring SystemProgram(const std::wstring& fileName) {
+    wchar_t folder[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        return fileName;
+    }
+    return std::wstring(folder, length) + L"\\" + fileName;
+}
+
+std::optional<DWORD> ExitCodeOf(HANDLE process) {
+    DWORD code = 0;
+    if (!GetExitCodeProcess(process, &code)) {
+        return std::nullopt;
+    }
+    return code;
+}
+
+} // namespace quor

@@ -1,0 +1,23 @@
+// Starting child processes: the one place where a command line is put together.
+#pragma once
+
+#include "UniqueHandle.h"
+
+#include <optional>
+#include <string>
+
+namespace quor {
+
+// Starts program with a hidden window. The command line is the program path in quotes,
+// so that a path with spaces cannot be split, followed by one space and arguments exactly
+// as the caller composed them. Returns the process handle, or an empty handle when the
+// process could not be started.
+KernelHandle StartHidden(const std::wstring& program, const std::wstring& arguments);
+
+// Full path of a program in the system folder, such as net.exe.
+std::wstring SystemProgram(const std::wstring& fileName);
+
+// Exit code of a process that has ended; nullopt when it cannot be read.
+std::optional<DWORD> ExitCodeOf(HANDLE process);
+
+} // namespace quor

@@ -1,0 +1,106 @@
+// KavSafe's start-up: resolves the installation paths and settings and picks the mode.
+#include "modPublic.h"
+
+#include "Files.h"
+#include "Layout.h"
+
+namespace kavsafe {
+
+namespace {
+
+using namespace quor::layout;
+
+// Settings values are read with room for any Windows path (32767 UTF-16 units, up to
+// two bytes each in the ANSI form), so a long folder is never cut.
+constexpr int32_t kPathValueSize = 65536;
+
+constexpr wchar_t kKeyDataPath[] = L"DataPath";
+constexpr wchar_t kKeyBakPath[] = L"BakPath";
+// The data directory is written back under this spelling; section names ignore case.
+constexpr wchar_t kWriteSection[] = L"QuorKav";
+
+constexpr wchar_t kErrorTitle[] = L"错误";
+
+// Reports a start-up refusal: a message box for a person, a log line for a task.
+void Refuse(const AppState& state, const StartupContext& context, const wchar_t* message,
+            const wchar_t* logLine) {
+    if (context.commandLine.empty()) {
+        context.dialogs.Message(nullptr, message, kErrorTitle, MB_OK | MB_ICONERROR);
+    } else {
+        WriteLog(state.AppDir, logLine);
+    }
+}
+
+} // namespace
+
+std::wstring ArgumentPart(const wchar_t* commandLine) {
+    const wchar_t* p = commandLine;
+    if (*p == L'"') {
+        // A quoted program name ends at the closing quote.
+        ++p;
+        while (*p && *p != L'"') {
+            ++p;
+        }
+        if (*p) {
+            ++p;
+        }
+    } else {
+        while (*p && *p != L' ' && *p != L'\t') {
+            ++p;
+        }
+    }
+    while (*p == L' ' || *p == L'\t') {
+        ++p;
+    }
+    return p;
+}
+
+StartupResult Main(AppState& state, const StartupContext& context) {
+    state.AppDir = context.appDir;
+    state.Settings.IniName(state.AppDir + kSettingsFile);
+    state.ArchiverExe = state.AppDir + kArchiverExe;
+    state.DataDir = state.Settings.ReadString(kSettingsSection, kKeyDataPath, kPathValueSize, L"");
+    state.BackupDir = state.Settings.ReadString(kSettingsSection, kKeyBakPath, kPathValueSize, L"");
+
+    if (state.DataDir.empty()) {
+        state.DataDir = state.AppDir + kDataFolder;
+        if (!quor::PathExists(state.DataDir)) {
+            state.DataDir = state.AppDir + kMysqlDataFolder;
+        }
+        state.Settings.WriteString(kWriteSection, kKeyDataPath, state.DataDir);
+    }
+
+    if (state.BackupDir.empty()) {
+        // The default folder sits at the top of the installation drive and is not
+        // written to the settings. If it cannot be created, the backup job reports the
+        // failure in the log.
+        state.BackupDir = quor::DrivePart(state.AppDir) + kDefaultBackupFolder;
+        if (!quor::DirectoryExists(state.BackupDir)) {
+            CreateDirectoryW(state.BackupDir.c_str(), nullptr);
+        }
+    }
+
+    if (!quor::PathExists(state.DataDir)) {
+        Refuse(state, context, L"未找到数据库路径，执行QUOR备份管理出错！",
+               L"未找到数据库路径，执行QUOR备份管理出错");
+        return StartupResult::End;
+    }
+    if (!quor::FileExists(state.ArchiverExe)) {
+        Refuse(state, context, L"执行QUOR备份管理出错，请确认是否正确安装！",
+               L"执行QUOR备份管理出错，请确认是否正确安装");
+        return StartupResult::End;
+    }
+
+    if (context.commandLine == L"-b") {
+        WriteLog(state.AppDir, L"计划任务开始备份");
+        BackupData(state);
+        return StartupResult::End;
+    }
+
+    if (context.anotherInstanceRunning()) {
+        return StartupResult::End;
+    }
+    return StartupResult::ShowWindow;
+}
+
+} // namespace kavsafe

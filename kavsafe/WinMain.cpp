@@ -1,0 +1,28 @@
+// KavSafe's entry point: start-up decides the mode; the window runs until it is closed.
+#include "Files.h"
+#include "InstanceIndicator.h"
+#include "frmKavSafe.h"
+#include "modPublic.h"
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+    const kavsafe::InstanceIndicator instances(quor::ModulePath());
+    quor::SystemDialogs dialogs;
+    kavsafe::AppState state;
+    const kavsafe::StartupContext context{
+        quor::ModuleDirectory(), kavsafe::ArgumentPart(GetCommandLineW()), dialogs,
+        [&instances] { return instances.AnotherRunning(); }};
+
+    if (kavsafe::Main(state, context) != kavsafe::StartupResult::ShowWindow) {
+        return 0;
+    }
+    kavsafe::frmKavSafe window(state, dialogs);
+    if (!window.Show(instance, showCommand)) {
+        return 0;
+    }
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    return 0;
+}

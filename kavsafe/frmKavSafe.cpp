@@ -1,0 +1,48 @@
+// The backup manager window.
+#include "frmKavSafe.h"
+
+namespace kavsafe {
+
+namespace {
+
+constexpr wchar_t kClassName[] = L"QuorKavSafeWindow";
+
+} // namespace
+
+frmKavSafe::frmKavSafe(AppState& state, quor::Dialogs& dialogs)
+    : m_state(state), m_dialogs(dialogs) {}
+
+bool frmKavSafe::Show(HINSTANCE instance, int showCommand) {
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof(windowClass);
+    windowClass.lpfnWndProc = WindowProc;
+    windowClass.hInstance = instance;
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    windowClass.lpszClassName = kClassName;
+    RegisterClassExW(&windowClass);
+
+    const HWND hwnd = CreateWindowExW(0, kClassName, kCaption,
+                                      WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
+                                      CW_USEDEFAULT, CW_USEDEFAULT, 480, 360, nullptr, nullptr,
+                                      instance, this);
+    if (!hwnd) {
+        return false;
+    }
+    ShowWindow(hwnd, showCommand);
+    UpdateWindow(hwnd);
+    return true;
+}
+
+LRESULT frmKavSafe::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+    switch (msg) {
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    default:
+        return DefWindowProcW(m_hwnd, msg, wParam, lParam);
+    }
+}
+
+} // namespace kavsafe

@@ -1,0 +1,139 @@
+// Helpers shared by the test suites: temporary folders, file bytes, running programs.
+#include "TestSupport.h"
+
+#include "Files.h"
+#include "UniqueHandle.h"
+
+#include <atomic>
+
+namespace quor::test {
+
+std::wstring Env(const wchar_t* name) {
+    wchar_t buffer[4096];
+    const DWORD length = GetEnvironmentVariableW(name, buffer, 4096);
+    if (length == 0 || length >= 4096) {
+        return {};
+    }
+    std::wstring value(buffer, length);
+    for (wchar_t& c : value) {
+        if (c == L'/') {
+            c = L'\\';
+        }
+    }
+    return value;
+}
+
+std::wstring BinProgram(const wchar_t* fileName) { return Env(L"QUOR_BIN") + L"\\" + fileName; }
+
+TempDir::TempDir(const std::wstring& namePart) {
+    static std::atomic<unsigned> counter{0};
+    wchar_t temp[MAX_PATH + 1];
+    const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
+    std::wstring base(temp, length);
+    if (!base.empty() && base.back() == L'\\') {
+        base.pop_back();
+    }
+    for (;;) {
+        m_path = base + L"\\quortest-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                 std::to_wstring(counter++) + namePart;
+        if (CreateDirectoryW(m_path.c_str(), nullptr)) {
+            break;
+        }
+        if (GetLastError() != ERROR_ALREADY_EXISTS) {
+            m_path.clear();
+            break;
+        }
+    }
+}
+
+TempDir::~TempDir() {
+    if (!m_path.empty()) {
+        DeleteTree(m_path);
+    }
+}
+
+bool WriteBytes(const std::wstring& path, const std::string& bytes) {
+    FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        return false;
+    }
+    DWORD written = 0;
+    return bytes.empty() || (WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()),
+                                       &written, nullptr) &&
+                             written == bytes.size());
+}
+
+std::optional<std::string> ReadBytes(const std::wstring& path) {
+    FileHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        return std::nullopt;
+    }
+    std::string bytes;
+    char buffer[65536];
+    DWORD got = 0;
+    while (ReadFile(file.get(), buffer, sizeof(buffer), &got, nullptr) && got > 0) {
+        bytes.append(buffer, got);
+    }
+    return bytes;
+}
+
+bool MakeDirs(const std::wstring& path) {
+    if (path.empty() || DirectoryExists(path)) {
+        return true;
+    }
+    const std::wstring parent = ParentPath(path);
+    if (!parent.empty() && parent != path && !MakeDirs(parent)) {
+        return false;
+    }
+    return CreateDirectoryW(path.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+bool CopyInto(const std::wstring& from, const std::wstring& to) {
+    return CopyFileW(from.c_str(), to.c_str(), FALSE) != FALSE;
+}
+
+RunResult Run(const std::wstring& program, const std::wstring& arguments, DWORD timeoutMs,
+              const std::wstring& workDir) {
+    RunResult result;
+    TempDir outDir;
+    const std::wstring outPath = outDir / L"output.txt";
+    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+    FileHandle out(CreateFileW(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!out) {
+        return result;
+    }
+    std::wstring commandLine = L"\"" + program + L"\"";
+    if (!arguments.empty()) {
+        commandLine += L" " + arguments;
+    }
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nullptr;
+    startup.hStdOutput = out.get();
+    startup.hStdError = out.get();
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                        workDir.empty() ? nullptr : workDir.c_str(), &startup, &info)) {
+        return result;
+    }
+    KernelHandle process(info.hProcess);
+    KernelHandle thread(info.hThread);
+    out.reset();
+    result.started = true;
+    if (WaitForSingleObject(process.get(), timeoutMs) != WAIT_OBJECT_0) {
+        TerminateProcess(process.get(), 255);
+        WaitForSingleObject(process.get(), 5000);
+        return result;
+    }
+    result.finished = true;
+    GetExitCodeProcess(process.get(), &result.exitCode);
+    result.output = ReadBytes(outPath).value_or("");
+    return result;
+}
+
+} // namespace quor::test

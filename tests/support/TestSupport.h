@@ -1,0 +1,56 @@
+// Helpers shared by the test suites: temporary folders, file bytes, running programs.
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+
+namespace quor::test {
+
+// Value of an environment variable set by ctest (QUOR_BIN, QUOR_SOURCE, QUOR_TESTDATA).
+std::wstring Env(const wchar_t* name);
+
+// Path of a built program in the bin folder, such as L"bi.exe".
+std::wstring BinProgram(const wchar_t* fileName);
+
+// A fresh folder under the temporary folder, deleted with all content when destroyed.
+// The optional name part lets a test put spaces or Chinese characters into the path.
+class TempDir {
+public:
+    explicit TempDir(const std::wstring& namePart = L"");
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::wstring& path() const { return m_path; }
+    std::wstring operator/(const std::wstring& relative) const { return m_path + L"\\" + relative; }
+
+private:
+    std::wstring m_path;
+};
+
+// Whole-file byte access; ReadBytes returns nullopt when the file cannot be read.
+bool WriteBytes(const std::wstring& path, const std::string& bytes);
+std::optional<std::string> ReadBytes(const std::wstring& path);
+
+// Creates every missing folder of path.
+bool MakeDirs(const std::wstring& path);
+
+// Copies a file, replacing the target.
+bool CopyInto(const std::wstring& from, const std::wstring& to);
+
+struct RunResult {
+    bool started = false;
+    bool finished = false; // false when the wait timed out (the process is then killed)
+    DWORD exitCode = 0;
+    std::string output;    // stdout and stderr together, as bytes
+};
+
+// Runs a program with the given argument text and waits for it. The output goes through
+// a file, not a pipe: a pipe can be inherited by Wine's background processes and never
+// reach end of file.
+RunResult Run(const std::wstring& program, const std::wstring& arguments,
+              DWORD timeoutMs = 120000, const std::wstring& workDir = L"");
+
+} // namespace quor::test
