@@ -136,4 +136,114 @@ RunResult Run(const std::wstring& program, const std::wstring& arguments, DWORD 
     return result;
 }
 
+Started Start(const std::wstring& program, const std::wstring& arguments) {
+    Started started;
+    std::wstring commandLine = L"\"" + program + L"\"";
+    if (!arguments.empty()) {
+        commandLine += L" " + arguments;
+    }
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                       nullptr, &startup, &info)) {
+        KernelHandle thread(info.hThread);
+        started.process.reset(info.hProcess);
+        started.id = info.dwProcessId;
+    }
+    return started;
+}
+
+std::optional<DWORD> WaitExit(const Started& started, DWORD timeoutMs) {
+    if (!started.process ||
+        WaitForSingleObject(started.process.get(), timeoutMs) != WAIT_OBJECT_0) {
+        return std::nullopt;
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(started.process.get(), &code);
+    return code;
+}
+
+namespace {
+
+struct WindowSearch {
+    DWORD processId;
+    const wchar_t* className;
+    const std::wstring* caption;
+    HWND found;
+};
+
+BOOL CALLBACK MatchWindow(HWND hwnd, LPARAM param) {
+    auto* search = reinterpret_cast<WindowSearch*>(param);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(hwnd, &owner);
+    if (owner != search->processId || !IsWindowVisible(hwnd)) {
+        return TRUE;
+    }
+    wchar_t className[256];
+    GetClassNameW(hwnd, className, 256);
+    if (search->className && wcscmp(className, search->className) != 0) {
+        return TRUE;
+    }
+    if (TextOf(hwnd) != *search->caption) {
+        return TRUE;
+    }
+    search->found = hwnd;
+    return FALSE;
+}
+
+} // namespace
+
+HWND WaitForWindow(DWORD processId, const wchar_t* className, const std::wstring& caption,
+                   DWORD timeoutMs) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    do {
+        WindowSearch search{processId, className, &caption, nullptr};
+        EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
+        if (search.found) {
+            return search.found;
+        }
+        Sleep(50);
+    } while (GetTickCount64() < deadline);
+    return nullptr;
+}
+
+std::wstring TextOf(HWND window) {
+    const int length = GetWindowTextLengthW(window);
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    text.resize(static_cast<size_t>(GetWindowTextW(window, text.data(), length + 1)));
+    return text;
+}
+
+MessageBoxView ReadMessageBox(HWND box) {
+    MessageBoxView view;
+    view.box = box;
+    view.caption = TextOf(box);
+    // The message text is the static control with id 0xFFFF.
+    if (HWND text = GetDlgItem(box, 0xFFFF)) {
+        view.text = TextOf(text);
+    }
+    // Windows gives the icon id 20, Wine id 0x440 (stc1).
+    HWND icon = GetDlgItem(box, 20) ? GetDlgItem(box, 20) : GetDlgItem(box, 0x440);
+    view.hasIcon = icon && IsWindowVisible(icon) &&
+                   SendMessageW(icon, STM_GETICON, 0, 0) != 0;
+    view.hasOk = GetDlgItem(box, IDOK) != nullptr;
+    view.hasYes = GetDlgItem(box, IDYES) != nullptr;
+    view.hasNo = GetDlgItem(box, IDNO) != nullptr;
+    view.hasCancel = GetDlgItem(box, IDCANCEL) != nullptr && IsWindowVisible(GetDlgItem(box, IDCANCEL));
+    for (int id : {IDOK, IDCANCEL, IDYES, IDNO}) {
+        HWND button = GetDlgItem(box, id);
+        if (button && (GetWindowLongW(button, GWL_STYLE) & 0x0F) == BS_DEFPUSHBUTTON) {
+            view.defaultButton = id;
+        }
+    }
+    return view;
+}
+
+void PressButton(HWND dialog, int controlId) {
+    if (HWND button = GetDlgItem(dialog, controlId)) {
+        PostMessageW(button, BM_CLICK, 0, 0);
+    }
+}
+
 } // namespace quor::test

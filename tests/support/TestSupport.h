@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "UniqueHandle.h"
+
 #include <optional>
 #include <string>
 
@@ -52,5 +54,37 @@ struct RunResult {
 // reach end of file.
 RunResult Run(const std::wstring& program, const std::wstring& arguments,
               DWORD timeoutMs = 120000, const std::wstring& workDir = L"");
+
+// A program started without waiting, for tests that meet its windows.
+struct Started {
+    quor::KernelHandle process;
+    DWORD id = 0;
+};
+Started Start(const std::wstring& program, const std::wstring& arguments);
+
+// Waits for the process to end; its exit code, or nullopt after the time-out.
+std::optional<DWORD> WaitExit(const Started& started, DWORD timeoutMs = 30000);
+
+// Waits for a visible top-level window of the process with the given class (nullptr: any)
+// and caption; nullptr after the time-out.
+HWND WaitForWindow(DWORD processId, const wchar_t* className, const std::wstring& caption,
+                   DWORD timeoutMs = 20000);
+
+// The window's text (caption of a window, text of a control).
+std::wstring TextOf(HWND window);
+
+// A message box as a person sees it: its text, caption, buttons and icon.
+struct MessageBoxView {
+    HWND box = nullptr;
+    std::wstring text;
+    std::wstring caption;
+    bool hasOk = false, hasYes = false, hasNo = false, hasCancel = false;
+    int defaultButton = 0; // control id of the default push button
+    bool hasIcon = false;
+};
+MessageBoxView ReadMessageBox(HWND box);
+
+// Presses a button of a dialog the way a click does.
+void PressButton(HWND dialog, int controlId);
 
 } // namespace quor::test

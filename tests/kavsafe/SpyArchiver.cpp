@@ -1,0 +1,73 @@
+// Stands in the archiver's place for the backup tests: records the state of QUOR_MySQL and
+// its own argument text in spy.txt beside itself, then runs bi-real.exe from the same folder
+// with the same arguments. With QUOR_SPY_FAIL=1 it leaves a partial archive and exits 2.
+#include "Files.h"
+#include "Process.h"
+#include "Text.h"
+#include "UniqueHandle.h"
+
+#include <windows.h>
+
+#include <string>
+
+namespace {
+
+DWORD ServiceState() {
+    quor::ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    quor::ScHandle service(
+        manager ? OpenServiceW(manager.get(), L"QUOR_MySQL", SERVICE_QUERY_STATUS) : nullptr);
+    SERVICE_STATUS status{};
+    return service && QueryServiceStatus(service.get(), &status) ? status.dwCurrentState : 0;
+}
+
+std::wstring Arguments() {
+    const wchar_t* p = GetCommandLineW();
+    if (*p == L'"') {
+        p = wcschr(p + 1, L'"');
+        p = p ? p + 1 : L"";
+    } else {
+        while (*p && *p != L' ') {
+            ++p;
+        }
+    }
+    return *p == L' ' ? p + 1 : p;
+}
+
+void Append(const std::wstring& path, const std::string& text) {
+    quor::FileHandle file(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
+                                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    if (file) {
+        WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    }
+}
+
+} // namespace
+
+int wmain() {
+    const std::wstring folder = quor::ModuleDirectory();
+    const std::wstring arguments = Arguments();
+    Append(folder + L"\\spy.txt", "service=" + std::to_string(ServiceState()) + "\nargs=" +
+                                      quor::ToUtf8(arguments) + "\n");
+
+    wchar_t mode[8] = L"";
+    GetEnvironmentVariableW(L"QUOR_SPY_FAIL", mode, 8);
+    if (std::wstring(mode) == L"1") {
+        // The target is the first quoted argument.
+        const size_t open = arguments.find(L'"');
+        const size_t close = arguments.find(L'"', open + 1);
+        quor::FileHandle partial(CreateFileW(arguments.substr(open + 1, close - open - 1).c_str(),
+                                             GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                             FILE_ATTRIBUTE_NORMAL, nullptr));
+        DWORD written = 0;
+        WriteFile(partial.get(), "Rar!\x1a\x07\x01\x00", 8, &written, nullptr);
+        return 2;
+    }
+
+    quor::KernelHandle real = quor::StartHidden(folder + L"\\bi-real.exe", arguments);
+    if (!real) {
+        return 2;
+    }
+    WaitForSingleObject(real.get(), INFINITE);
+    return static_cast<int>(quor::ExitCodeOf(real.get()).value_or(2));
+}

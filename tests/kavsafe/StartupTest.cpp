@@ -1,0 +1,140 @@
+// KavSafe's start-up in-process: paths, settings written back, refusals in both modes.
+#include "FakeDialogs.h"
+#include "Files.h"
+#include "TestSupport.h"
+#include "Text.h"
+#include "modPublic.h"
+
+#include <gtest/gtest.h>
+
+using namespace kavsafe;
+using quor::test::FakeDialogs;
+using quor::test::MakeDirs;
+using quor::test::ReadBytes;
+using quor::test::TempDir;
+using quor::test::WriteBytes;
+
+namespace {
+
+class StartupTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(m_root.path().empty());
+        // The default backup folder is at the top of the root's drive; keep it as found.
+        m_defaultBackup = quor::DrivePart(m_root.path()) + L"\\QuorBak";
+        m_hadDefaultBackup = quor::DirectoryExists(m_defaultBackup);
+    }
+    void TearDown() override {
+        if (!m_hadDefaultBackup) {
+            RemoveDirectoryW(m_defaultBackup.c_str());
+        }
+    }
+
+    void InstallArchiver() {
+        ASSERT_TRUE(MakeDirs(m_root / L"Apache\\bin"));
+        ASSERT_TRUE(WriteBytes(m_root / L"Apache\\bin\\bi.exe", "stand-in"));
+    }
+    void WriteSettings(const std::wstring& text) {
+        ASSERT_TRUE(WriteBytes(m_root / L"settings.ini", quor::ToAnsi(text)));
+    }
+    std::wstring Settings() {
+        return quor::FromAnsi(ReadBytes(m_root / L"settings.ini").value_or(""));
+    }
+    std::wstring Log() { return quor::FromAnsi(ReadBytes(m_root / L"backup.log").value_or("")); }
+
+    StartupResult Start(const std::wstring& commandLine, bool another = false) {
+        const StartupContext context{m_root.path(), commandLine, m_dialogs,
+                                     [another] { return another; }};
+        return Main(m_state, context);
+    }
+
+    TempDir m_root{L" 安装 root"};
+    FakeDialogs m_dialogs;
+    AppState m_state;
+    std::wstring m_defaultBackup;
+    bool m_hadDefaultBackup = false;
+};
+
+} // namespace
+
+TEST_F(StartupTest, DerivesDataFolderAndDefaultBackupFolder) {
+    InstallArchiver();
+    ASSERT_TRUE(MakeDirs(m_root / L"Data"));
+    ASSERT_TRUE(MakeDirs(m_root / L"MySQL\\Data"));
+
+    EXPECT_EQ(Start(L""), StartupResult::ShowWindow);
+    EXPECT_TRUE(m_dialogs.shown.empty());
+    EXPECT_EQ(m_state.AppDir, m_root.path());
+    EXPECT_EQ(m_state.ArchiverExe, m_root / L"Apache\\bin\\bi.exe");
+    // "\Data" is the first candidate; it is written back, the backup default is not.
+    EXPECT_EQ(m_state.DataDir, m_root / L"Data");
+    EXPECT_EQ(m_state.BackupDir, quor::DrivePart(m_root.path()) + L"\\QuorBak\\");
+    EXPECT_TRUE(quor::DirectoryExists(m_state.BackupDir));
+    EXPECT_NE(Settings().find(L"[QuorKav]\r\nDataPath=" + m_root / L"Data"), std::wstring::npos)
+        << quor::ToUtf8(Settings());
+    EXPECT_EQ(Settings().find(L"BakPath"), std::wstring::npos);
+}
+
+TEST_F(StartupTest, UsesStoredPathsOfAnyLength) {
+    InstallArchiver();
+    // Longer than the 100 bytes a short buffer would hold.
+    const std::wstring data = m_root / (std::wstring(40, L'数') + L" data");
+    ASSERT_TRUE(MakeDirs(data));
+    const std::wstring backups = m_root / (std::wstring(40, L'备') + L"\\not created\\");
+    WriteSettings(L"[QuorKAV]\r\nDataPath=" + data + L"\r\nBakPath=" + backups + L"\r\n");
+
+    EXPECT_EQ(Start(L""), StartupResult::ShowWindow);
+    EXPECT_EQ(m_state.DataDir, data);
+    EXPECT_EQ(m_state.BackupDir, backups);
+    EXPECT_FALSE(quor::PathExists(backups)); // a stored backup folder is used as read
+}
+
+TEST_F(StartupTest, MissingDataFolderIsReportedByBoxOrByLog) {
+    InstallArchiver();
+    // Neither candidate exists: the second is written back, then the check fails.
+    EXPECT_EQ(Start(L""), StartupResult::End);
+    EXPECT_NE(Settings().find(L"DataPath=" + m_root / L"MySQL\\Data"), std::wstring::npos);
+    ASSERT_EQ(m_dialogs.shown.size(), 1u);
+    EXPECT_EQ(m_dialogs.shown[0].text, L"未找到数据库路径，执行QUOR备份管理出错！");
+    EXPECT_EQ(m_dialogs.shown[0].title, L"错误");
+    EXPECT_EQ(m_dialogs.shown[0].type, static_cast<UINT>(MB_OK | MB_ICONERROR));
+    EXPECT_EQ(Log(), L"");
+
+    // With a command line the refusal goes to the log instead.
+    m_state = AppState();
+    EXPECT_EQ(Start(L"-b"), StartupResult::End);
+    EXPECT_EQ(m_dialogs.shown.size(), 1u);
+    EXPECT_NE(Log().find(L"]:未找到数据库路径，执行QUOR备份管理出错\r\n"), std::wstring::npos);
+    EXPECT_EQ(Log().find(L"计划任务开始备份"), std::wstring::npos);
+}
+
+TEST_F(StartupTest, MissingArchiverIsReportedByBoxOrByLog) {
+    ASSERT_TRUE(MakeDirs(m_root / L"MySQL\\Data"));
+    ASSERT_TRUE(MakeDirs(m_root / L"Apache\\bin\\bi.exe")); // a folder is not the archiver
+
+    EXPECT_EQ(Start(L""), StartupResult::End);
+    ASSERT_EQ(m_dialogs.shown.size(), 1u);
+    EXPECT_EQ(m_dialogs.shown[0].text, L"执行QUOR备份管理出错，请确认是否正确安装！");
+    EXPECT_EQ(m_dialogs.shown[0].title, L"错误");
+    EXPECT_EQ(m_dialogs.shown[0].type, static_cast<UINT>(MB_OK | MB_ICONERROR));
+
+    m_state = AppState();
+    EXPECT_EQ(Start(L"some.quordb"), StartupResult::End);
+    EXPECT_EQ(m_dialogs.shown.size(), 1u);
+    EXPECT_NE(Log().find(L"]:执行QUOR备份管理出错，请确认是否正确安装\r\n"), std::wstring::npos);
+}
+
+TEST_F(StartupTest, OnlyExactDashBIsTheScheduledModeAndASecondInstanceEndsSilently) {
+    InstallArchiver();
+    ASSERT_TRUE(MakeDirs(m_root / L"Data"));
+
+    // "-B" and "-b " are not the scheduled mode; naming no file they open the window.
+    EXPECT_EQ(Start(L"-B"), StartupResult::ShowWindow);
+    EXPECT_EQ(Start(L"-b "), StartupResult::ShowWindow);
+    EXPECT_EQ(Log(), L"");
+
+    // Another instance: end without a word.
+    EXPECT_EQ(Start(L"", true), StartupResult::End);
+    EXPECT_EQ(Start(L"-B", true), StartupResult::End);
+    EXPECT_TRUE(m_dialogs.shown.empty());
+}
