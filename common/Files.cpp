@@ -13,7 +13,9 @@ DWORD Attributes(const std::wstring& path) {
     return path.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(path.c_str());
 }
 
-bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+bool IsSeparator(wchar_t c) {
+    return c == L'\\' || c == L'/';
+}
 
 } // namespace
 
@@ -27,7 +29,9 @@ bool DirectoryExists(const std::wstring& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool PathExists(const std::wstring& path) { return Attributes(path) != INVALID_FILE_ATTRIBUTES; }
+bool PathExists(const std::wstring& path) {
+    return Attributes(path) != INVALID_FILE_ATTRIBUTES;
+}
 
 std::wstring ModulePath() {
     // The path can exceed MAX_PATH; grow the buffer until it fits.

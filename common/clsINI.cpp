@@ -48,7 +48,9 @@ std::wstring ReadProfileValue(const std::wstring& section, const std::wstring& k
 
 } // namespace
 
-void clsINI::IniName(const std::wstring& vData) { m_iniName = TrimSpaces(vData); }
+void clsINI::IniName(const std::wstring& vData) {
+    m_iniName = TrimSpaces(vData);
+}
 
 bool clsINI::IniNameMissing() {
     if (m_iniName.empty()) {
@@ -73,8 +75,8 @@ bool clsINI::WriteString(const std::wstring& Section, const std::wstring& key,
     return true;
 }
 
-std::wstring clsINI::ReadString(const std::wstring& Section, const std::wstring& key,
-                                int32_t Size, const std::wstring& defaultvalue) {
+std::wstring clsINI::ReadString(const std::wstring& Section, const std::wstring& key, int32_t Size,
+                                const std::wstring& defaultvalue) {
     if (IniNameMissing()) {
         return defaultvalue;
     }

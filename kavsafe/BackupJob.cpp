@@ -16,7 +16,9 @@ namespace {
 constexpr DWORD kFirstArchiverFailure = 2;
 constexpr DWORD kPollMs = 200;
 
-std::wstring NetProgram() { return quor::SystemProgram(L"net.exe"); }
+std::wstring NetProgram() {
+    return quor::SystemProgram(L"net.exe");
+}
 
 } // namespace
 
@@ -30,7 +32,11 @@ std::optional<DWORD> RunAndWait(const std::wstring& program, const std::wstring&
     bool quitSeen = false;
     int quitCode = 0;
     HANDLE waitOn = process.get();
-    while (MsgWaitForMultipleObjects(1, &waitOn, FALSE, kPollMs, QS_ALLINPUT) != WAIT_OBJECT_0) {
+    for (;;) {
+        const DWORD wait = MsgWaitForMultipleObjects(1, &waitOn, FALSE, kPollMs, QS_ALLINPUT);
+        if (wait == WAIT_OBJECT_0 || wait == WAIT_FAILED) {
+            break;
+        }
         // Keep the window responsive while the child runs.
         MSG msg;
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -52,8 +58,8 @@ std::optional<DWORD> RunAndWait(const std::wstring& program, const std::wstring&
 
 std::wstring BackupFileName(const SYSTEMTIME& date, const SYSTEMTIME& time) {
     wchar_t name[64];
-    swprintf(name, 64, L"Data-%04u%02u%02u-%02u%02u%02u.quordb", date.wYear, date.wMonth,
-             date.wDay, time.wHour, time.wMinute, time.wSecond);
+    swprintf(name, 64, L"Data-%04u%02u%02u-%02u%02u%02u.quordb", date.wYear, date.wMonth, date.wDay,
+             time.wHour, time.wMinute, time.wSecond);
     return name;
 }
 
@@ -73,9 +79,8 @@ bool BackupData(const AppState& state) {
     if (quor::FileExists(target)) {
         DeleteFileW(target.c_str());
     }
-    const std::optional<DWORD> exitCode =
-        RunAndWait(state.ArchiverExe,
-                   L"a -ep1 -inul -m2 \"" + target + L"\" \"" + state.DataDir + L"\"");
+    const std::optional<DWORD> exitCode = RunAndWait(
+        state.ArchiverExe, L"a -ep1 -inul -m2 \"" + target + L"\" \"" + state.DataDir + L"\"");
     // An archiver that failed may have left a partial archive; it is no backup.
     const bool packed = exitCode && *exitCode < kFirstArchiverFailure;
     if (!packed && quor::FileExists(target)) {

@@ -8,9 +8,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     const kavsafe::InstanceIndicator instances(quor::ModulePath());
     quor::SystemDialogs dialogs;
     kavsafe::AppState state;
-    const kavsafe::StartupContext context{
-        quor::ModuleDirectory(), kavsafe::ArgumentPart(GetCommandLineW()), dialogs,
-        [&instances] { return instances.AnotherRunning(); }};
+    const kavsafe::StartupContext context{quor::ModuleDirectory(),
+                                          kavsafe::ArgumentPart(GetCommandLineW()), dialogs,
+                                          [&instances] { return instances.AnotherRunning(); }};
 
     if (kavsafe::Main(state, context) != kavsafe::StartupResult::ShowWindow) {
         return 0;

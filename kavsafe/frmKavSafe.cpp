@@ -23,10 +23,9 @@ bool frmKavSafe::Show(HINSTANCE instance, int showCommand) {
     windowClass.lpszClassName = kClassName;
     RegisterClassExW(&windowClass);
 
-    const HWND hwnd = CreateWindowExW(0, kClassName, kCaption,
-                                      WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
-                                      CW_USEDEFAULT, CW_USEDEFAULT, 480, 360, nullptr, nullptr,
-                                      instance, this);
+    const HWND hwnd = CreateWindowExW(
+        0, kClassName, kCaption, WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
+        CW_USEDEFAULT, CW_USEDEFAULT, 480, 360, nullptr, nullptr, instance, this);
     if (!hwnd) {
         return false;
     }

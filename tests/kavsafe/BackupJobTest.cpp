@@ -54,9 +54,8 @@ std::vector<std::wstring> LogMessages(const std::wstring& root) {
         std::wstring line = text.substr(start, end - start);
         // Dated lines lose their "[date time]:" prefix; the separator stays as it is.
         const size_t close = line.find(L"]:");
-        messages.push_back(line.front() == L'[' && close != std::wstring::npos
-                               ? line.substr(close + 2)
-                               : line);
+        messages.push_back(
+            line.front() == L'[' && close != std::wstring::npos ? line.substr(close + 2) : line);
     }
     return messages;
 }
@@ -104,7 +103,8 @@ protected:
         EXPECT_TRUE(MarkArchive(copy, false));
         const std::wstring out = m_root / L"check";
         EXPECT_TRUE(MakeDirs(out));
-        const RunResult run = quor::test::Run(BinProgram(L"bi.exe"), L"x -inul \"" + copy + L"\" \"" + out + L"\"");
+        const RunResult run =
+            quor::test::Run(BinProgram(L"bi.exe"), L"x -inul \"" + copy + L"\" \"" + out + L"\"");
         EXPECT_EQ(run.exitCode, 0u) << run.output;
         return ReadTree(out);
     }
@@ -145,15 +145,16 @@ TEST_F(BackupJobTest, PacksTheDataFolderWhileMySqlIsStoppedAndLogsEveryStage) {
 
     const std::vector<std::wstring> log = LogMessages(m_root.path());
     const std::vector<std::wstring> expectedLog = {
-        L"开始备份", L"停止MySQL服务", L"打包开始", L"打包结束", L"启动MySQL服务",
-        L"备份成功，" + backup, L"结束备份", kLogSeparator};
+        L"开始备份",      L"停止MySQL服务",       L"打包开始", L"打包结束",
+        L"启动MySQL服务", L"备份成功，" + backup, L"结束备份", kLogSeparator};
     EXPECT_EQ(log, expectedLog);
 
     // The archiver ran with the service stopped and the exact argument text; afterwards
     // the service comes back.
     EXPECT_NE(Spy().find(L"service=1\n"), std::wstring::npos) << quor::ToUtf8(Spy());
-    EXPECT_NE(Spy().find(L"args=a -ep1 -inul -m2 \"" + backup + L"\" \"" + m_state.DataDir + L"\"\n"),
-              std::wstring::npos)
+    EXPECT_NE(
+        Spy().find(L"args=a -ep1 -inul -m2 \"" + backup + L"\" \"" + m_state.DataDir + L"\"\n"),
+        std::wstring::npos)
         << quor::ToUtf8(Spy());
     EXPECT_TRUE(m_mysql.WaitForState(SERVICE_RUNNING));
     EXPECT_TRUE(Listening(m_mysql.Port()));
@@ -166,17 +167,17 @@ TEST_F(BackupJobTest, FailingArchiverLeavesNoBackupAndStillStartsMySql) {
 
     EXPECT_FALSE(result);
     EXPECT_TRUE(Backups().empty()); // the partial archive is gone
-    const std::vector<std::wstring> expectedLog = {
-        L"开始备份", L"停止MySQL服务", L"打包开始", L"打包结束", L"启动MySQL服务",
-        L"备份失败", L"结束备份",      kLogSeparator};
+    const std::vector<std::wstring> expectedLog = {L"开始备份", L"停止MySQL服务", L"打包开始",
+                                                   L"打包结束", L"启动MySQL服务", L"备份失败",
+                                                   L"结束备份", kLogSeparator};
     EXPECT_EQ(LogMessages(m_root.path()), expectedLog);
     EXPECT_TRUE(m_mysql.WaitForState(SERVICE_RUNNING));
 }
 
 TEST_F(BackupJobTest, UnreadableDataFileFailsTheBackup) {
     // A table file held open without sharing, as by a server that did not stop.
-    quor::FileHandle holder(CreateFileW((m_state.DataDir + L"\\ibdata1").c_str(), GENERIC_READ,
-                                        0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    quor::FileHandle holder(CreateFileW((m_state.DataDir + L"\\ibdata1").c_str(), GENERIC_READ, 0,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(holder);
     EXPECT_FALSE(BackupData(m_state));
     EXPECT_TRUE(Backups().empty());

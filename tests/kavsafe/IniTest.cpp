@@ -56,7 +56,8 @@ TEST_F(IniTest, FirstWriteCreatesAnsiFileAndSectionNamesIgnoreCase) {
     const auto bytes = ReadBytes(m_path);
     ASSERT_TRUE(bytes);
     EXPECT_NE(bytes->find("[QuorKav]"), std::string::npos);
-    EXPECT_NE(bytes->find("DataPath=C:\\\xca\xfd\xbe\xdd \xc4\xbf\xc2\xbc\\Data"), std::string::npos)
+    EXPECT_NE(bytes->find("DataPath=C:\\\xca\xfd\xbe\xdd \xc4\xbf\xc2\xbc\\Data"),
+              std::string::npos)
         << *bytes;
 
     // Section and key are found under another spelling, and a second write replaces.

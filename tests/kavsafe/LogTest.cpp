@@ -48,7 +48,8 @@ TEST(WriteLogTest, DatedAndBareLinesInTheAnsiCodePage) {
     // "[" short date, one space, long time "]:" and the message right after the colon.
     const std::wstring text = LogText(root);
     std::wsmatch match;
-    ASSERT_TRUE(std::regex_match(text, match, std::wregex(L"\\[([^ ]+) ([^\\]]+)\\]:开始备份\r\n-{45}\r\n")))
+    ASSERT_TRUE(std::regex_match(text, match,
+                                 std::wregex(L"\\[([^ ]+) ([^\\]]+)\\]:开始备份\r\n-{45}\r\n")))
         << quor::ToUtf8(text);
     EXPECT_TRUE(match[1] == Format(before, true) || match[1] == Format(after, true));
     EXPECT_TRUE(match[2] == Format(before, false) || match[2] == Format(after, false))
@@ -123,6 +124,43 @@ TEST(JobTextTest, BackupFileNameAndArgumentPart) {
     EXPECT_EQ(ArgumentPart(L"\"C:\\Program Files\\Q\\KavSafe.exe\"   -b"), L"-b");
     EXPECT_EQ(ArgumentPart(L"\"C:\\Q\\KavSafe.exe\""), L"");
     EXPECT_EQ(ArgumentPart(L"KavSafe.exe"), L"");
-    EXPECT_EQ(ArgumentPart(L"KavSafe.exe \"D:\\备份\\Data-1.quordb\""), L"\"D:\\备份\\Data-1.quordb\"");
+    EXPECT_EQ(ArgumentPart(L"KavSafe.exe \"D:\\备份\\Data-1.quordb\""),
+              L"\"D:\\备份\\Data-1.quordb\"");
     EXPECT_EQ(ArgumentPart(L"KavSafe.exe\t-B "), L"-B ");
+}
+
+TEST(RunAndWaitTest, ProcessesWindowMessagesWhileWaitingAndKeepsAQuitRequest) {
+    // The child ends only when this thread's window has handled a posted message, which
+    // happens only if the wait dispatches messages.
+    quor::KernelHandle event(CreateEventW(nullptr, TRUE, FALSE, L"KavSafeRunAndWaitTest"));
+    ASSERT_TRUE(event);
+    static HANDLE s_event;
+    s_event = event.get();
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = [](HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) -> LRESULT {
+        if (msg == WM_APP) {
+            SetEvent(s_event);
+            PostQuitMessage(7);
+            return 0;
+        }
+        return DefWindowProcW(hwnd, msg, wParam, lParam);
+    };
+    windowClass.lpszClassName = L"RunAndWaitTestWindow";
+    RegisterClassW(&windowClass);
+    HWND window = CreateWindowW(L"RunAndWaitTestWindow", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                nullptr, nullptr);
+    ASSERT_NE(window, nullptr);
+    PostMessageW(window, WM_APP, 0, 0);
+
+    const std::wstring child = quor::ModuleDirectory() + L"\\SpyArchiver.exe";
+    EXPECT_EQ(RunAndWait(child, L"--wait-event KavSafeRunAndWaitTest"), 0u);
+    // The quit request made during the wait is there for the main loop afterwards.
+    MSG msg;
+    ASSERT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_EQ(msg.wParam, 7u);
+    DestroyWindow(window);
+
+    // The exit code comes back; a program that cannot start gives none.
+    EXPECT_EQ(RunAndWait(child, L"--wait-event NoSuchEvent"), 1u);
+    EXPECT_EQ(RunAndWait(quor::ModuleDirectory() + L"\\missing.exe", L""), std::nullopt);
 }

@@ -29,8 +29,9 @@ protected:
         ASSERT_TRUE(MakeDirs(m_root / L"MySQL\\Data\\quor"));
         ASSERT_TRUE(WriteBytes(m_root / L"MySQL\\Data\\quor\\t.MYD", "rows"));
         // Backups go into the root, not to the drive's default folder.
-        ASSERT_TRUE(WriteBytes(m_root / L"settings.ini",
-                               quor::ToAnsi(L"[QuorKAV]\r\nBakPath=" + m_root / L"备份\\" + L"\r\n")));
+        ASSERT_TRUE(
+            WriteBytes(m_root / L"settings.ini",
+                       quor::ToAnsi(L"[QuorKAV]\r\nBakPath=" + m_root / L"备份\\" + L"\r\n")));
         ASSERT_TRUE(MakeDirs(m_root / L"备份"));
     }
 

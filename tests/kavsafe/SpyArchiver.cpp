@@ -1,6 +1,7 @@
 // Stands in the archiver's place for the backup tests: records the state of QUOR_MySQL and
 // its own argument text in spy.txt beside itself, then runs bi-real.exe from the same folder
 // with the same arguments. With QUOR_SPY_FAIL=1 it leaves a partial archive and exits 2.
+// "--wait-event NAME" instead waits up to 15 s for the named event: exit 0 when it was set.
 #include "Files.h"
 #include "Process.h"
 #include "Text.h"
@@ -47,8 +48,14 @@ void Append(const std::wstring& path, const std::string& text) {
 int wmain() {
     const std::wstring folder = quor::ModuleDirectory();
     const std::wstring arguments = Arguments();
-    Append(folder + L"\\spy.txt", "service=" + std::to_string(ServiceState()) + "\nargs=" +
-                                      quor::ToUtf8(arguments) + "\n");
+    const std::wstring waitSwitch = L"--wait-event ";
+    if (arguments.rfind(waitSwitch, 0) == 0) {
+        quor::KernelHandle event(
+            OpenEventW(SYNCHRONIZE, FALSE, arguments.substr(waitSwitch.size()).c_str()));
+        return event && WaitForSingleObject(event.get(), 15000) == WAIT_OBJECT_0 ? 0 : 1;
+    }
+    Append(folder + L"\\spy.txt", "service=" + std::to_string(ServiceState()) +
+                                      "\nargs=" + quor::ToUtf8(arguments) + "\n");
 
     wchar_t mode[8] = L"";
     GetEnvironmentVariableW(L"QUOR_SPY_FAIL", mode, 8);

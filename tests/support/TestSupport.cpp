@@ -23,7 +23,9 @@ std::wstring Env(const wchar_t* name) {
     return value;
 }
 
-std::wstring BinProgram(const wchar_t* fileName) { return Env(L"QUOR_BIN") + L"\\" + fileName; }
+std::wstring BinProgram(const wchar_t* fileName) {
+    return Env(L"QUOR_BIN") + L"\\" + fileName;
+}
 
 TempDir::TempDir(const std::wstring& namePart) {
     static std::atomic<unsigned> counter{0};
@@ -225,12 +227,12 @@ MessageBoxView ReadMessageBox(HWND box) {
     }
     // Windows gives the icon id 20, Wine id 0x440 (stc1).
     HWND icon = GetDlgItem(box, 20) ? GetDlgItem(box, 20) : GetDlgItem(box, 0x440);
-    view.hasIcon = icon && IsWindowVisible(icon) &&
-                   SendMessageW(icon, STM_GETICON, 0, 0) != 0;
+    view.hasIcon = icon && IsWindowVisible(icon) && SendMessageW(icon, STM_GETICON, 0, 0) != 0;
     view.hasOk = GetDlgItem(box, IDOK) != nullptr;
     view.hasYes = GetDlgItem(box, IDYES) != nullptr;
     view.hasNo = GetDlgItem(box, IDNO) != nullptr;
-    view.hasCancel = GetDlgItem(box, IDCANCEL) != nullptr && IsWindowVisible(GetDlgItem(box, IDCANCEL));
+    view.hasCancel =
+        GetDlgItem(box, IDCANCEL) != nullptr && IsWindowVisible(GetDlgItem(box, IDCANCEL));
     for (int id : {IDOK, IDCANCEL, IDYES, IDNO}) {
         HWND button = GetDlgItem(box, id);
         if (button && (GetWindowLongW(button, GWL_STYLE) & 0x0F) == BS_DEFPUSHBUTTON) {

@@ -46,14 +46,14 @@ struct RunResult {
     bool started = false;
     bool finished = false; // false when the wait timed out (the process is then killed)
     DWORD exitCode = 0;
-    std::string output;    // stdout and stderr together, as bytes
+    std::string output; // stdout and stderr together, as bytes
 };
 
 // Runs a program with the given argument text and waits for it. The output goes through
 // a file, not a pipe: a pipe can be inherited by Wine's background processes and never
 // reach end of file.
-RunResult Run(const std::wstring& program, const std::wstring& arguments,
-              DWORD timeoutMs = 120000, const std::wstring& workDir = L"");
+RunResult Run(const std::wstring& program, const std::wstring& arguments, DWORD timeoutMs = 120000,
+              const std::wstring& workDir = L"");
 
 // A program started without waiting, for tests that meet its windows.
 struct Started {
