@@ -11,10 +11,16 @@ namespace quor::test {
 std::wstring Env(const wchar_t* name) {
     wchar_t buffer[4096];
     const DWORD length = GetEnvironmentVariableW(name, buffer, 4096);
-    if (length == 0 || length >= 4096) {
-        return {};
+    std::wstring value;
+    if (length > 0 && length < 4096) {
+        value.assign(buffer, length);
+    } else if (std::wstring_view(name) == L"QUOR_BIN") {
+        value = QUOR_BIN_DEFAULT;
+    } else if (std::wstring_view(name) == L"QUOR_SOURCE") {
+        value = QUOR_SOURCE_DEFAULT;
+    } else if (std::wstring_view(name) == L"QUOR_TESTDATA") {
+        value = QUOR_TESTDATA_DEFAULT;
     }
-    std::wstring value(buffer, length);
     for (wchar_t& c : value) {
         if (c == L'/') {
             c = L'\\';
@@ -91,6 +97,62 @@ bool MakeDirs(const std::wstring& path) {
         return false;
     }
     return CreateDirectoryW(path.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+namespace {
+
+void SnapshotInto(const std::wstring& root, const std::wstring& relative,
+                  std::map<std::wstring, Item>& items) {
+    const std::wstring folder = relative.empty() ? root : root + L"\\" + relative;
+    WIN32_FIND_DATAW found;
+    quor::FindHandle find(FindFirstFileW((folder + L"\\*").c_str(), &found));
+    if (!find) {
+        return;
+    }
+    do {
+        const std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..") {
+            continue;
+        }
+        const std::wstring childRelative = relative.empty() ? name : relative + L"\\" + name;
+        const std::wstring path = root + L"\\" + childRelative;
+        Item item;
+        item.directory = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        item.attributes = found.dwFileAttributes &
+                          (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+        item.modified = (static_cast<std::uint64_t>(found.ftLastWriteTime.dwHighDateTime) << 32) |
+                        found.ftLastWriteTime.dwLowDateTime;
+        if (!item.directory) {
+            item.content = ReadBytes(path).value_or("<unreadable>");
+        }
+        items[childRelative] = item;
+        if (item.directory) {
+            SnapshotInto(root, childRelative, items);
+        }
+    } while (FindNextFileW(find.get(), &found));
+}
+
+} // namespace
+
+std::map<std::wstring, Item> Snapshot(const std::wstring& root) {
+    std::map<std::wstring, Item> items;
+    SnapshotInto(root, L"", items);
+    return items;
+}
+
+bool IsEmptyOrMissing(const std::wstring& folder) {
+    WIN32_FIND_DATAW found;
+    quor::FindHandle find(FindFirstFileW((folder + L"\\*").c_str(), &found));
+    if (!find) {
+        return true;
+    }
+    do {
+        const std::wstring_view name = found.cFileName;
+        if (name != L"." && name != L"..") {
+            return false;
+        }
+    } while (FindNextFileW(find.get(), &found));
+    return true;
 }
 
 bool CopyInto(const std::wstring& from, const std::wstring& to) {

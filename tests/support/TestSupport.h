@@ -5,12 +5,16 @@
 
 #include "UniqueHandle.h"
 
+#include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 
 namespace quor::test {
 
-// Value of an environment variable set by ctest (QUOR_BIN, QUOR_SOURCE, QUOR_TESTDATA).
+// Value of an environment variable, with '/' turned into '\\'. QUOR_BIN (the built
+// programs), QUOR_SOURCE (the checkout) and QUOR_TESTDATA (sample archives made by other
+// tools) fall back to the folders known when the tests were built.
 std::wstring Env(const wchar_t* name);
 
 // Path of a built program in the bin folder, such as L"bi.exe".
@@ -38,6 +42,22 @@ std::optional<std::string> ReadBytes(const std::wstring& path);
 
 // Creates every missing folder of path.
 bool MakeDirs(const std::wstring& path);
+
+// What a folder holds: relative path ('\' separators) to kind, content, time and the
+// READONLY/HIDDEN/SYSTEM attribute bits (Wine reports ARCHIVE for every file, so that bit is
+// left out of comparisons).
+struct Item {
+    bool directory = false;
+    std::string content;
+    std::uint64_t modified = 0;
+    DWORD attributes = 0;
+
+    bool operator==(const Item&) const = default;
+};
+std::map<std::wstring, Item> Snapshot(const std::wstring& root);
+
+// True when the folder does not exist or holds nothing.
+bool IsEmptyOrMissing(const std::wstring& folder);
 
 // Copies a file, replacing the target.
 bool CopyInto(const std::wstring& from, const std::wstring& to);
