@@ -14,7 +14,9 @@ KernelHandle StartHidden(const std::wstring& program, const std::wstring& argume
     startup.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION info{};
     // CreateProcessW may write into the command line buffer, so it gets a private copy.
-    if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
+    // A program given without a folder is looked up on the search path.
+    const bool bareName = program.find_first_of(L"\\/") == std::wstring::npos;
+    if (!CreateProcessW(bareName ? nullptr : program.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
                         CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info)) {
         return KernelHandle();
     }

@@ -34,7 +34,12 @@ std::optional<DWORD> RunAndWait(const std::wstring& program, const std::wstring&
     HANDLE waitOn = process.get();
     for (;;) {
         const DWORD wait = MsgWaitForMultipleObjects(1, &waitOn, FALSE, kPollMs, QS_ALLINPUT);
-        if (wait == WAIT_OBJECT_0 || wait == WAIT_FAILED) {
+        if (wait == WAIT_OBJECT_0) {
+            break;
+        }
+        if (wait == WAIT_FAILED) {
+            // Never report a child as ended while it may still be running.
+            WaitForSingleObject(process.get(), INFINITE);
             break;
         }
         // Keep the window responsive while the child runs.
@@ -84,7 +89,7 @@ bool BackupData(const AppState& state) {
     // An archiver that failed may have left a partial archive; it is no backup.
     const bool packed = exitCode && *exitCode < kFirstArchiverFailure;
     if (!packed && quor::FileExists(target)) {
-        DeleteFileW(target.c_str());
+        quor::DeleteTree(target); // also when the archiver left it read-only
     }
     WriteLog(state.AppDir, L"打包结束");
 

@@ -16,35 +16,7 @@ using namespace quor::test;
 
 namespace {
 
-// name relative to the tree -> content ("<dir>" for a folder)
-using Tree = std::map<std::wstring, std::string>;
-
-void ReadTree(const std::wstring& folder, const std::wstring& prefix, Tree& tree) {
-    WIN32_FIND_DATAW found;
-    quor::FindHandle find(FindFirstFileW((folder + L"\\*").c_str(), &found));
-    if (!find) {
-        return;
-    }
-    do {
-        const std::wstring name = found.cFileName;
-        if (name == L"." || name == L"..") {
-            continue;
-        }
-        const std::wstring path = folder + L"\\" + name;
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            tree[prefix + name] = "<dir>";
-            ReadTree(path, prefix + name + L"\\", tree);
-        } else {
-            tree[prefix + name] = ReadBytes(path).value_or("<unreadable>");
-        }
-    } while (FindNextFileW(find.get(), &found));
-}
-
-Tree ReadTree(const std::wstring& folder) {
-    Tree tree;
-    ReadTree(folder, L"", tree);
-    return tree;
-}
+using Tree = std::map<std::wstring, Item>;
 
 std::vector<std::wstring> LogMessages(const std::wstring& root) {
     const std::wstring text = quor::FromAnsi(ReadBytes(root + L"\\backup.log").value_or(""));
@@ -106,13 +78,13 @@ protected:
         const RunResult run =
             quor::test::Run(BinProgram(L"bi.exe"), L"x -inul \"" + copy + L"\" \"" + out + L"\"");
         EXPECT_EQ(run.exitCode, 0u) << run.output;
-        return ReadTree(out);
+        return Snapshot(out);
     }
 
     // Backup files in the backup folder.
     std::vector<std::wstring> Backups() {
         std::vector<std::wstring> names;
-        for (const auto& [name, content] : ReadTree(m_state.BackupDir)) {
+        for (const auto& [name, item] : Snapshot(m_state.BackupDir)) {
             names.push_back(name);
         }
         return names;
@@ -135,13 +107,16 @@ TEST_F(BackupJobTest, PacksTheDataFolderWhileMySqlIsStoppedAndLogsEveryStage) {
     const std::wstring backup = m_state.BackupDir + backups[0];
     EXPECT_EQ(ReadBytes(backup).value_or("").substr(0, 8), std::string("QUOR\x1a\x07\x01\x00", 8));
 
-    // Its content is the data folder, under the folder's own name.
+    // Its content is the data folder, under the folder's own name, with names, contents,
+    // times and attributes.
+    Tree unpacked = Unpack(backup);
+    ASSERT_TRUE(unpacked.count(L"Data"));
+    unpacked.erase(L"Data");
     Tree expected;
-    expected[L"Data"] = "<dir>";
-    for (const auto& [name, content] : ReadTree(m_state.DataDir)) {
-        expected[L"Data\\" + name] = content;
+    for (const auto& [name, item] : Snapshot(m_state.DataDir)) {
+        expected[L"Data\\" + name] = item;
     }
-    EXPECT_EQ(Unpack(backup), expected);
+    EXPECT_EQ(unpacked, expected);
 
     const std::vector<std::wstring> log = LogMessages(m_root.path());
     const std::vector<std::wstring> expectedLog = {
@@ -190,7 +165,9 @@ TEST_F(BackupJobTest, StoppedServiceAndMissingArchiverAreNoObstacleToTheLog) {
     ASSERT_TRUE(BackupData(m_state));
     EXPECT_TRUE(m_mysql.WaitForState(SERVICE_RUNNING));
 
-    // An archiver that cannot be started gives a failed backup, not a hang.
+    // An archiver that cannot be started gives a failed backup, not a hang. (A second
+    // later, so that the first backup's name is not reused.)
+    Sleep(1100);
     m_state.ArchiverExe = m_root / L"Apache\\bin\\missing.exe";
     EXPECT_FALSE(BackupData(m_state));
     const std::vector<std::wstring> log = LogMessages(m_root.path());
@@ -203,10 +180,24 @@ TEST_F(BackupJobTest, BackupFolderWithoutTrailingBackslashPrefixesTheFileName) {
     // A hand-edited BakPath without the backslash: the name is appended directly.
     m_state.BackupDir = m_root / L"Bak";
     ASSERT_TRUE(BackupData(m_state));
-    Tree files = ReadTree(m_root.path());
+    Tree files = Snapshot(m_root.path());
     bool found = false;
-    for (const auto& [name, content] : files) {
+    for (const auto& [name, item] : files) {
         found = found || std::regex_match(name, std::wregex(L"BakData-\\d{8}-\\d{6}\\.quordb"));
     }
     EXPECT_TRUE(found);
+}
+
+TEST_F(BackupJobTest, ArchiverWarningStillCountsAndAnUnwritableLogDoesNotStopTheJob) {
+    // Exit code 1 is RAR's warning: the archive is complete and counts as a backup.
+    SetEnvironmentVariableW(L"QUOR_SPY_EXIT", L"1");
+    // A folder in place of backup.log: every line is lost, the job goes on.
+    ASSERT_TRUE(CreateDirectoryW((m_root / L"backup.log").c_str(), nullptr));
+    const bool result = BackupData(m_state);
+    SetEnvironmentVariableW(L"QUOR_SPY_EXIT", nullptr);
+
+    EXPECT_TRUE(result);
+    ASSERT_EQ(Backups().size(), 1u);
+    EXPECT_EQ(ReadBytes(m_state.BackupDir + Backups()[0]).value_or("").substr(0, 4), "QUOR");
+    EXPECT_TRUE(m_mysql.WaitForState(SERVICE_RUNNING));
 }

@@ -1,6 +1,7 @@
 // Stands in the archiver's place for the backup tests: records the state of QUOR_MySQL and
 // its own argument text in spy.txt beside itself, then runs bi-real.exe from the same folder
 // with the same arguments. With QUOR_SPY_FAIL=1 it leaves a partial archive and exits 2.
+// QUOR_SPY_EXIT=N runs the real archiver and then exits with N instead of its exit code.
 // "--wait-event NAME" instead waits up to 15 s for the named event: exit 0 when it was set.
 #include "Files.h"
 #include "Process.h"
@@ -76,5 +77,9 @@ int wmain() {
         return 2;
     }
     WaitForSingleObject(real.get(), INFINITE);
+    wchar_t exitCode[8] = L"";
+    if (GetEnvironmentVariableW(L"QUOR_SPY_EXIT", exitCode, 8) > 0) {
+        return _wtoi(exitCode);
+    }
     return static_cast<int>(quor::ExitCodeOf(real.get()).value_or(2));
 }

@@ -138,3 +138,32 @@ TEST_F(StartupTest, OnlyExactDashBIsTheScheduledModeAndASecondInstanceEndsSilent
     EXPECT_EQ(Start(L"-B", true), StartupResult::End);
     EXPECT_TRUE(m_dialogs.shown.empty());
 }
+
+TEST_F(StartupTest, SecondCandidateAndAFileNamedLikeTheDataFolder) {
+    InstallArchiver();
+    // Only "\MySQL\Data" exists: it is taken and written back.
+    ASSERT_TRUE(MakeDirs(m_root / L"MySQL\\Data"));
+    EXPECT_EQ(Start(L""), StartupResult::ShowWindow);
+    EXPECT_EQ(m_state.DataDir, m_root / L"MySQL\\Data");
+    EXPECT_NE(Settings().find(L"DataPath=" + m_root / L"MySQL\\Data"), std::wstring::npos);
+
+    // The presence check accepts anything of that name, also an ordinary file.
+    WriteSettings(L"[QuorKAV]\r\nDataPath=" + m_root / L"data.file" + L"\r\n");
+    ASSERT_TRUE(WriteBytes(m_root / L"data.file", "x"));
+    m_state = AppState();
+    EXPECT_EQ(Start(L""), StartupResult::ShowWindow);
+    EXPECT_TRUE(m_dialogs.shown.empty());
+}
+
+TEST_F(StartupTest, ScheduledBackupRunsBesideAnOpenWindow) {
+    // "-b" does not look for another instance: the job runs and logs its stages. The
+    // archiver here is no program, so the job fails quickly.
+    InstallArchiver();
+    ASSERT_TRUE(MakeDirs(m_root / L"Data"));
+    WriteSettings(L"[QuorKAV]\r\nBakPath=" + m_root.path() + L"\\\r\n");
+    EXPECT_EQ(Start(L"-b", true), StartupResult::End);
+    const std::wstring log = Log();
+    EXPECT_NE(log.find(L"]:计划任务开始备份\r\n"), std::wstring::npos) << quor::ToUtf8(log);
+    EXPECT_NE(log.find(L"]:备份失败\r\n"), std::wstring::npos);
+    EXPECT_TRUE(m_dialogs.shown.empty());
+}
