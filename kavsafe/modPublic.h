@@ -64,4 +64,9 @@ std::wstring BackupFileName(const SYSTEMTIME& date, const SYSTEMTIME& time);
 // marks the file. True when a complete backup file was written.
 bool BackupData(const AppState& state);
 
+// Stops MySQL, unpacks a copy of the backup file in AppDir\Tmp, puts the unpacked Data
+// folder in place of DataDir, and starts MySQL again. True when the restored folder is in
+// place; on failure the data directory is as it was.
+bool RestoreData(const AppState& state, const std::wstring& backupFile);
+
 } // namespace kavsafe

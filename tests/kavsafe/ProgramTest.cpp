@@ -116,3 +116,80 @@ TEST_F(ProgramTest, SecondStartEndsSilentlyWhileTheWindowIsOpen) {
     PostMessageW(again, WM_CLOSE, 0, 0);
     EXPECT_EQ(WaitExit(third), 0u);
 }
+
+TEST_F(ProgramTest, RestoreNamedOnTheCommandLineAsksFirstAndReportsTheResult) {
+    InstallArchiverAndData();
+    ASSERT_TRUE(MakeDirs(m_root / L"Tmp"));
+    Started backup = Start(m_program, L"-b");
+    ASSERT_EQ(WaitExit(backup, 60000), 0u);
+    const auto backups = Snapshot(m_root / L"备份");
+    ASSERT_EQ(backups.size(), 1u);
+    const std::wstring file = m_root / L"备份\\" + backups.begin()->first;
+    const auto backedUp = Snapshot(m_root / L"MySQL\\Data");
+    ASSERT_TRUE(WriteBytes(m_root / L"MySQL\\Data\\quor\\t.MYD", "changed"));
+    const auto changed = Snapshot(m_root / L"MySQL\\Data");
+    const std::wstring question =
+        L"从“" + file + L"”恢复数据？\r\n\r\n警告：恢复操作会覆盖现有数据。";
+
+    // The question: Yes and No, a question icon, No as the default. No ends the program.
+    Started declined = Start(m_program, file);
+    HWND box = WaitForWindow(declined.id, L"#32770", kCaption);
+    ASSERT_NE(box, nullptr);
+    MessageBoxView view = ReadMessageBox(box);
+    EXPECT_EQ(view.text, question);
+    EXPECT_TRUE(view.hasYes && view.hasNo);
+    EXPECT_FALSE(view.hasOk || view.hasCancel);
+    EXPECT_EQ(view.defaultButton, IDNO);
+    EXPECT_TRUE(view.hasIcon);
+    PressButton(box, IDNO);
+    EXPECT_EQ(WaitExit(declined), 0u);
+    EXPECT_EQ(Snapshot(m_root / L"MySQL\\Data"), changed);
+    const std::wstring logBefore = Log(m_root.path());
+
+    // While a window instance runs, Yes is refused without a log line.
+    Started window = Start(m_program, L"");
+    HWND main = WaitForWindow(window.id, nullptr, kCaption);
+    ASSERT_NE(main, nullptr);
+    Started refused = Start(m_program, file);
+    box = WaitForWindow(refused.id, L"#32770", kCaption);
+    ASSERT_NE(box, nullptr);
+    PressButton(box, IDYES);
+    box = WaitForWindow(refused.id, L"#32770", kCaption);
+    ASSERT_NE(box, nullptr);
+    // The same box may still be closing; wait for the refusal's text.
+    for (int i = 0; i < 100 && ReadMessageBox(box).text != L"QUOR备份管理正在运行中，不能恢复！";
+         ++i) {
+        Sleep(50);
+        box = WaitForWindow(refused.id, L"#32770", kCaption);
+    }
+    view = ReadMessageBox(box);
+    EXPECT_EQ(view.text, L"QUOR备份管理正在运行中，不能恢复！");
+    EXPECT_TRUE(view.hasIcon);
+    PressButton(box, IDOK);
+    EXPECT_EQ(WaitExit(refused), 0u);
+    PostMessageW(main, WM_CLOSE, 0, 0);
+    EXPECT_EQ(WaitExit(window), 0u);
+    EXPECT_EQ(Log(m_root.path()), logBefore);
+
+    // Yes restores, logs the file first and reports success.
+    Started accepted = Start(m_program, file);
+    box = WaitForWindow(accepted.id, L"#32770", kCaption);
+    ASSERT_NE(box, nullptr);
+    PressButton(box, IDYES);
+    HWND result = nullptr;
+    for (int i = 0; i < 600 && !result; ++i) {
+        HWND candidate = WaitForWindow(accepted.id, L"#32770", kCaption, 100);
+        if (candidate && ReadMessageBox(candidate).text == L"恢复成功！") {
+            result = candidate;
+        }
+    }
+    ASSERT_NE(result, nullptr);
+    view = ReadMessageBox(result);
+    EXPECT_TRUE(view.hasOk);
+    EXPECT_TRUE(view.hasIcon);
+    PressButton(result, IDOK);
+    EXPECT_EQ(WaitExit(accepted), 0u);
+    EXPECT_EQ(Snapshot(m_root / L"MySQL\\Data"), backedUp);
+    EXPECT_NE(Log(m_root.path()).find(L"]:命令行恢复文件开始" + file + L"\r\n"),
+              std::wstring::npos);
+}

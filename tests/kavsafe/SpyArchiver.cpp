@@ -1,8 +1,12 @@
 // Stands in the archiver's place for the backup tests: records the state of QUOR_MySQL and
 // its own argument text in spy.txt beside itself, then runs bi-real.exe from the same folder
-// with the same arguments. With QUOR_SPY_FAIL=1 it leaves a partial archive and exits 2.
+// with the same arguments. With QUOR_SPY_FAIL=1 it leaves a partial archive (or, unpacking,
+// a partial Data folder) and exits 2.
 // QUOR_SPY_EXIT=N runs the real archiver and then exits with N instead of its exit code.
 // "--wait-event NAME" instead waits up to 15 s for the named event: exit 0 when it was set.
+// "--hold PATH" holds PATH open the way another program might (a file without any sharing,
+// a folder without delete sharing), sets the event QuorSpyHeld and keeps it open until the
+// event QuorSpyRelease is set (at most 60 s); "--hold-job" holds KavSafe's job lock so.
 #include "Files.h"
 #include "Process.h"
 #include "Text.h"
@@ -49,6 +53,27 @@ void Append(const std::wstring& path, const std::string& text) {
 int wmain() {
     const std::wstring folder = quor::ModuleDirectory();
     const std::wstring arguments = Arguments();
+    const std::wstring holdSwitch = L"--hold ";
+    if (arguments.rfind(holdSwitch, 0) == 0 || arguments == L"--hold-job") {
+        quor::FileHandle file;
+        quor::KernelHandle job;
+        if (arguments == L"--hold-job") {
+            job.reset(CreateMutexW(nullptr, TRUE, L"Global\\QuorKavSafeJob"));
+        } else {
+            const std::wstring path = arguments.substr(holdSwitch.size());
+            const bool folder = quor::DirectoryExists(path);
+            file.reset(CreateFileW(path.c_str(), GENERIC_READ,
+                                   folder ? FILE_SHARE_READ | FILE_SHARE_WRITE : 0, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        }
+        quor::KernelHandle heldEvent(CreateEventW(nullptr, TRUE, FALSE, L"QuorSpyHeld"));
+        quor::KernelHandle release(CreateEventW(nullptr, TRUE, FALSE, L"QuorSpyRelease"));
+        if ((!file && !job) || !heldEvent || !release) {
+            return 1;
+        }
+        SetEvent(heldEvent.get());
+        return WaitForSingleObject(release.get(), 60000) == WAIT_OBJECT_0 ? 0 : 1;
+    }
     const std::wstring waitSwitch = L"--wait-event ";
     if (arguments.rfind(waitSwitch, 0) == 0) {
         quor::KernelHandle event(
@@ -61,9 +86,21 @@ int wmain() {
     wchar_t mode[8] = L"";
     GetEnvironmentVariableW(L"QUOR_SPY_FAIL", mode, 8);
     if (std::wstring(mode) == L"1") {
-        // The target is the first quoted argument.
+        // The target is the first quoted argument; an unpack leaves part of a Data folder
+        // in the destination, the second quoted argument.
         const size_t open = arguments.find(L'"');
         const size_t close = arguments.find(L'"', open + 1);
+        if (arguments.rfind(L"x ", 0) == 0) {
+            const size_t destOpen = arguments.find(L'"', close + 1);
+            const size_t destClose = arguments.find(L'"', destOpen + 1);
+            const std::wstring data =
+                arguments.substr(destOpen + 1, destClose - destOpen - 1) + L"\\Data";
+            CreateDirectoryW(data.c_str(), nullptr);
+            quor::FileHandle part(CreateFileW((data + L"\\ibdata1").c_str(), GENERIC_WRITE, 0,
+                                              nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                              nullptr));
+            return 2;
+        }
         quor::FileHandle partial(CreateFileW(arguments.substr(open + 1, close - open - 1).c_str(),
                                              GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                              FILE_ATTRIBUTE_NORMAL, nullptr));

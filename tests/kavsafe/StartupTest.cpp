@@ -167,3 +167,46 @@ TEST_F(StartupTest, ScheduledBackupRunsBesideAnOpenWindow) {
     EXPECT_NE(log.find(L"]:备份失败\r\n"), std::wstring::npos);
     EXPECT_TRUE(m_dialogs.shown.empty());
 }
+
+TEST_F(StartupTest, CommandLineRestoreAsksThenRefusesOrRestores) {
+    InstallArchiver();
+    ASSERT_TRUE(MakeDirs(m_root / L"Data"));
+    WriteSettings(L"[QuorKAV]\r\nBakPath=" + m_root.path() + L"\\\r\n");
+    const std::wstring file = m_root / L"Data-20260101-000000.quordb";
+    ASSERT_TRUE(WriteBytes(file, "QUOR not really an archive"));
+    const std::wstring question =
+        L"从“" + file + L"”恢复数据？\r\n\r\n警告：恢复操作会覆盖现有数据。";
+
+    // No: nothing happens.
+    m_dialogs.answer = IDNO;
+    EXPECT_EQ(Start(file), StartupResult::End);
+    ASSERT_EQ(m_dialogs.shown.size(), 1u);
+    EXPECT_EQ(m_dialogs.shown[0].text, question);
+    EXPECT_EQ(m_dialogs.shown[0].title, L"QUOR备份管理");
+    EXPECT_EQ(m_dialogs.shown[0].type,
+              static_cast<UINT>(MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2));
+    EXPECT_EQ(Log(), L"");
+
+    // Yes while another instance runs: refused after the question, nothing logged.
+    m_dialogs.answer = IDYES;
+    EXPECT_EQ(Start(file, true), StartupResult::End);
+    ASSERT_EQ(m_dialogs.shown.size(), 3u);
+    EXPECT_EQ(m_dialogs.shown[2].text, L"QUOR备份管理正在运行中，不能恢复！");
+    EXPECT_EQ(m_dialogs.shown[2].type, static_cast<UINT>(MB_OK | MB_ICONERROR));
+    EXPECT_EQ(Log(), L"");
+
+    // Yes: the file is logged first, the job runs (and fails on this file), the result shows.
+    EXPECT_EQ(Start(file), StartupResult::End);
+    ASSERT_EQ(m_dialogs.shown.size(), 5u);
+    EXPECT_EQ(m_dialogs.shown[4].text, L"恢复失败！");
+    EXPECT_EQ(m_dialogs.shown[4].title, L"QUOR备份管理");
+    EXPECT_EQ(m_dialogs.shown[4].type, static_cast<UINT>(MB_OK | MB_ICONERROR));
+    const std::wstring log = Log();
+    EXPECT_EQ(log.find(L"]:命令行恢复文件开始" + file + L"\r\n"), log.find(L"]:"))
+        << quor::ToUtf8(log);
+    EXPECT_NE(log.find(L"]:恢复失败\r\n"), std::wstring::npos);
+
+    // A quoted path is taken as it stands: it names no file, so the window opens.
+    EXPECT_EQ(Start(L"\"" + file + L"\""), StartupResult::ShowWindow);
+    EXPECT_EQ(m_dialogs.shown.size(), 5u);
+}

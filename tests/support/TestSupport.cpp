@@ -289,6 +289,8 @@ MessageBoxView ReadMessageBox(HWND box) {
     }
     // Windows gives the icon id 20, Wine id 0x440 (stc1).
     HWND icon = GetDlgItem(box, 20) ? GetDlgItem(box, 20) : GetDlgItem(box, 0x440);
+    // Which icon shows cannot be told from here: every process gets its own copy of the
+    // system icons. The in-process tests check the MB_ICON flags.
     view.hasIcon = icon && IsWindowVisible(icon) && SendMessageW(icon, STM_GETICON, 0, 0) != 0;
     view.hasOk = GetDlgItem(box, IDOK) != nullptr;
     view.hasYes = GetDlgItem(box, IDYES) != nullptr;
