@@ -20,7 +20,6 @@ constexpr wchar_t kKeyBakPath[] = L"BakPath";
 constexpr wchar_t kWriteSection[] = L"QuorKav";
 
 constexpr wchar_t kErrorTitle[] = L"错误";
-constexpr wchar_t kTitle[] = L"QUOR备份管理";
 
 // Reports a start-up refusal: a message box for a person, a log line for a task.
 void Refuse(const AppState& state, const StartupContext& context, const wchar_t* message,
@@ -33,24 +32,24 @@ void Refuse(const AppState& state, const StartupContext& context, const wchar_t*
 }
 
 // Restores the backup file named by the command line after the administrator agreed.
-void RestoreFromCommandLine(AppState& state, const StartupContext& context) {
+void RestoreFromCommandLine(const AppState& state, const StartupContext& context) {
     const std::wstring& file = context.commandLine;
     const std::wstring question =
         L"从“" + file + L"”恢复数据？\r\n\r\n警告：恢复操作会覆盖现有数据。";
-    if (context.dialogs.Message(nullptr, question, kTitle,
+    if (context.dialogs.Message(nullptr, question, kAppTitle,
                                 MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES) {
         return;
     }
     if (context.anotherInstanceRunning()) {
-        context.dialogs.Message(nullptr, L"QUOR备份管理正在运行中，不能恢复！", kTitle,
+        context.dialogs.Message(nullptr, L"QUOR备份管理正在运行中，不能恢复！", kAppTitle,
                                 MB_OK | MB_ICONERROR);
         return;
     }
     WriteLog(state.AppDir, L"命令行恢复文件开始" + file);
     if (RestoreData(state, file)) {
-        context.dialogs.Message(nullptr, L"恢复成功！", kTitle, MB_OK | MB_ICONINFORMATION);
+        context.dialogs.Message(nullptr, L"恢复成功！", kAppTitle, MB_OK | MB_ICONINFORMATION);
     } else {
-        context.dialogs.Message(nullptr, L"恢复失败！", kTitle, MB_OK | MB_ICONERROR);
+        context.dialogs.Message(nullptr, L"恢复失败！", kAppTitle, MB_OK | MB_ICONERROR);
     }
 }
 

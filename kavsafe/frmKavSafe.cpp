@@ -24,7 +24,7 @@ bool frmKavSafe::Show(HINSTANCE instance, int showCommand) {
     RegisterClassExW(&windowClass);
 
     const HWND hwnd = CreateWindowExW(
-        0, kClassName, kCaption, WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
+        0, kClassName, kAppTitle, WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
         CW_USEDEFAULT, CW_USEDEFAULT, 480, 360, nullptr, nullptr, instance, this);
     if (!hwnd) {
         return false;

@@ -15,8 +15,6 @@ public:
 
     LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam);
 
-    static constexpr wchar_t kCaption[] = L"QUOR备份管理";
-
 private:
     AppState& m_state;
     quor::Dialogs& m_dialogs;

@@ -21,6 +21,9 @@ struct AppState {
     quor::clsINI Settings;
 };
 
+// Caption of the window and title of KavSafe's message boxes.
+inline constexpr wchar_t kAppTitle[] = L"QUOR备份管理";
+
 // What the program does once Main has returned.
 enum class StartupResult { End, ShowWindow };
 
