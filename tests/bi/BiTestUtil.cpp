@@ -1,41 +1,22 @@
 // Helpers for the archiver tests.
 #include "BiTestUtil.h"
 
+#include "ArchiveReader.h"
 #include "Crc32.h"
-#include "Text.h"
 #include "TestSupport.h"
 #include "UniqueHandle.h"
 #include "Vint.h"
 
-#include <bcrypt.h>
-
-#include <vector>
+#include <string>
 
 namespace bi::test {
 
-std::wstring SampleFolder() {
-    return quor::test::Env(L"QUOR_TESTDATA");
-}
-
 std::string FromHex(std::string_view hex) {
     std::string bytes;
-    int high = -1;
-    for (const char c : hex) {
-        int value;
-        if (c >= '0' && c <= '9') {
-            value = c - '0';
-        } else if (c >= 'a' && c <= 'f') {
-            value = c - 'a' + 10;
-        } else if (c >= 'A' && c <= 'F') {
-            value = c - 'A' + 10;
-        } else {
-            continue;
-        }
-        if (high < 0) {
-            high = value;
-        } else {
-            bytes.push_back(static_cast<char>(high * 16 + value));
-            high = -1;
+    for (std::size_t i = 0; i + 1 < hex.size(); ++i) {
+        if (hex[i] != ' ') {
+            bytes.push_back(
+                static_cast<char>(std::stoi(std::string(hex.substr(i++, 2)), nullptr, 16)));
         }
     }
     return bytes;
@@ -58,56 +39,29 @@ std::string Vint(std::uint64_t value) {
 }
 
 std::string Le32(std::uint32_t value) {
-    std::string out;
-    for (int i = 0; i < 4; ++i) {
-        out.push_back(static_cast<char>(value >> (8 * i)));
-    }
-    return out;
-}
-
-std::string Le64(std::uint64_t value) {
-    return Le32(static_cast<std::uint32_t>(value)) + Le32(static_cast<std::uint32_t>(value >> 32));
+    return {static_cast<char>(value), static_cast<char>(value >> 8), static_cast<char>(value >> 16),
+            static_cast<char>(value >> 24)};
 }
 
 std::string Block(std::uint64_t type, std::uint64_t flags, const std::string& fields,
                   const std::string& extra, const std::string& data) {
-    std::string body = Vint(type) + Vint(flags);
-    if (flags & 0x0001) {
-        body += Vint(extra.size());
-    }
-    if (flags & 0x0002) {
-        body += Vint(data.size());
-    }
-    body += fields + extra;
+    const std::string body = Vint(type) + Vint(flags) + (flags & 0x0001 ? Vint(extra.size()) : "") +
+                             (flags & 0x0002 ? Vint(data.size()) : "") + fields + extra;
     const std::string covered = Vint(body.size()) + body;
     return Le32(Crc32(covered.data(), covered.size())) + covered + data;
 }
 
 std::string EntryBlock(const RawEntry& entry) {
-    std::uint64_t fileFlags = entry.directory ? 0x0001 : 0;
-    if (entry.unixTime) {
-        fileFlags |= 0x0002;
-    }
     const bool withCrc = !entry.directory && !entry.omitCrc;
-    if (withCrc) {
-        fileFlags |= 0x0004;
-    }
-    std::string fields = Vint(fileFlags) + Vint(entry.unpackedSize.value_or(entry.content.size())) +
-                         Vint(entry.attributes);
-    if (entry.unixTime) {
-        fields += Le32(*entry.unixTime);
-    }
-    if (withCrc) {
-        fields += Le32(entry.crc.value_or(Crc32(entry.content.data(), entry.content.size())));
-    }
-    fields += Vint(entry.compression) + Vint(entry.host) + Vint(entry.name.size()) + entry.name;
-    const std::uint64_t flags =
-        0x0002 | (entry.extra.empty() ? 0 : 0x0001) | entry.extraHeaderFlags;
-    return Block(2, flags, fields, entry.extra, entry.content);
-}
-
-std::string FileTimeRecord(std::uint64_t fileTime) {
-    return FromHex("0A 03 02") + Le64(fileTime);
+    const std::uint64_t fileFlags =
+        (entry.directory ? 0x0001 : 0) | (entry.unixTime ? 0x0002 : 0) | (withCrc ? 0x0004 : 0);
+    const std::string fields =
+        Vint(fileFlags) + Vint(entry.unpackedSize.value_or(entry.content.size())) +
+        Vint(entry.attributes) + (entry.unixTime ? Le32(*entry.unixTime) : "") +
+        (withCrc ? Le32(Crc32(entry.content.data(), entry.content.size())) : "") +
+        Vint(entry.compression) + Vint(entry.host) + Vint(entry.name.size()) + entry.name;
+    return Block(2, 0x0002 | (entry.extra.empty() ? 0 : 0x0001) | entry.extraHeaderFlags, fields,
+                 entry.extra, entry.content);
 }
 
 std::string Archive(const std::string& blocks) {
@@ -115,35 +69,11 @@ std::string Archive(const std::string& blocks) {
            FromHex("1D 77 56 51 03 05 04 00");
 }
 
-std::string Sha256(const std::string& bytes) {
-    BCRYPT_ALG_HANDLE algorithm = nullptr;
-    if (BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0) != 0) {
-        return "no SHA-256 provider";
-    }
-    unsigned char digest[32] = {};
-    BCRYPT_HASH_HANDLE hash = nullptr;
-    NTSTATUS status = BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0);
-    if (status == 0) {
-        status = BCryptHashData(hash, reinterpret_cast<PUCHAR>(const_cast<char*>(bytes.data())),
-                                static_cast<ULONG>(bytes.size()), 0);
-    }
-    if (status == 0) {
-        status = BCryptFinishHash(hash, digest, sizeof(digest), 0);
-    }
-    if (hash) {
-        BCryptDestroyHash(hash);
-    }
-    BCryptCloseAlgorithmProvider(algorithm, 0);
-    if (status != 0) {
-        return "SHA-256 failed";
-    }
-    static const char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    for (const unsigned char b : digest) {
-        hex.push_back(kDigits[b >> 4]);
-        hex.push_back(kDigits[b & 15]);
-    }
-    return hex;
+Status ReadBack(const std::wstring& archive, Catalog& catalog) {
+    ArchiveInput input;
+    BI_RETURN_IF_FAILED(input.Open(archive));
+    BI_RETURN_IF_FAILED(ReadCatalog(input, catalog));
+    return VerifyContent(input, catalog);
 }
 
 bool SetModified(const std::wstring& path, std::uint64_t fileTime) {
@@ -154,30 +84,21 @@ bool SetModified(const std::wstring& path, std::uint64_t fileTime) {
     return file && SetFileTime(file.get(), nullptr, nullptr, &time);
 }
 
-std::optional<std::uint64_t> Modified(const std::wstring& path) {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
-        return std::nullopt;
-    }
-    return (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
-           data.ftLastWriteTime.dwLowDateTime;
-}
-
-std::uint64_t FileTimeOf(int year, int month, int day, int hour, int minute, int second) {
-    SYSTEMTIME utc{};
-    utc.wYear = static_cast<WORD>(year);
-    utc.wMonth = static_cast<WORD>(month);
-    utc.wDay = static_cast<WORD>(day);
-    utc.wHour = static_cast<WORD>(hour);
-    utc.wMinute = static_cast<WORD>(minute);
-    utc.wSecond = static_cast<WORD>(second);
+std::uint64_t FileTimeOf(WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD second) {
+    const SYSTEMTIME utc{year, month, 0, day, hour, minute, second, 0};
     FILETIME time{};
     SystemTimeToFileTime(&utc, &time);
     return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }
 
-std::string Narrow(const std::wstring& text) {
-    return quor::ToUtf8(text);
+std::string Pattern(std::size_t size, unsigned seed) {
+    std::string bytes(size, '\0');
+    std::uint32_t x = seed;
+    for (char& b : bytes) {
+        x = x * 1664525u + 1013904223u;
+        b = static_cast<char>(x >> 24);
+    }
+    return bytes;
 }
 
 } // namespace bi::test

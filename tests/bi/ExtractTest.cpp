@@ -1,72 +1,49 @@
 // Extraction in-process: what it leaves on disk when it succeeds, and that a failure part way
 // takes back everything the run created.
-#include "ArchiveReader.h"
 #include "BiTestUtil.h"
 #include "Extractor.h"
 #include "Files.h"
-#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
 namespace bi {
 namespace {
 
-using quor::test::MakeDirs;
-using quor::test::ReadBytes;
-using quor::test::TempDir;
-using quor::test::WriteBytes;
-
-constexpr DWORD kReadOnly = FILE_ATTRIBUTE_READONLY;
-constexpr DWORD kHidden = FILE_ATTRIBUTE_HIDDEN;
+using namespace test;
+using namespace quor::test;
 
 class BiExtractTest : public ::testing::Test {
 protected:
-    std::wstring WriteArchive(const std::string& blocks) {
-        const std::wstring path = m_dir / L"archive.rar";
-        EXPECT_TRUE(WriteBytes(path, test::Archive(blocks)));
-        return path;
-    }
-    Status Extract(const std::string& blocks) {
-        return ExtractArchive(WriteArchive(blocks), m_dest, nullptr);
+    Status Extract(const std::string& archive) {
+        EXPECT_TRUE(WriteBytes(m_dir / L"archive.rar", archive));
+        return ExtractArchive(m_dir / L"archive.rar", m_dest, nullptr);
     }
 
     TempDir m_dir;
     std::wstring m_dest = m_dir / L"dest";
 };
 
-// A folder listed before its files still ends with its own time, and read-only content is
-// written before the attribute makes it unchangeable.
+// A folder listed before its files still ends with its own time, read-only content is
+// written before the attribute makes it unchangeable, and for Unix-host entries the write
+// bits decide READONLY while the file type bits decide nothing.
 TEST_F(BiExtractTest, SetsTimesAfterContentAndAttributesLast) {
-    const std::uint64_t t1 = test::FileTimeOf(2020, 1, 1, 0, 0, 1);
-    const std::uint64_t t2 = test::FileTimeOf(2021, 2, 2, 0, 0, 2);
-    const std::uint64_t t3 = test::FileTimeOf(2022, 3, 3, 0, 0, 3);
-    test::RawEntry folder{.name = "D", .directory = true, .attributes = 0x10};
-    folder.extra = test::FileTimeRecord(t1);
-    test::RawEntry readOnly{.name = "D/ro.txt", .content = "read only", .attributes = 0x21};
-    readOnly.extra = test::FileTimeRecord(t2);
-    test::RawEntry hidden{.name = "D/sub/h.txt", .content = "hidden", .attributes = 0x22};
-    hidden.extra = test::FileTimeRecord(t3);
-    const Status status =
-        Extract(test::EntryBlock(folder) + test::EntryBlock(readOnly) + test::EntryBlock(hidden));
-    ASSERT_TRUE(status.ok()) << test::Narrow(status.Describe());
+    const std::uint64_t t = FileTimeOf(2020, 9, 13, 12, 26, 40); // Unix time 1600000000
+    const Status status = Extract(Archive(
+        EntryBlock({.name = "D", .directory = true, .attributes = 0x10, .unixTime = 1600000001}) +
+        EntryBlock({.name = "D/ro", .content = "r", .attributes = 0x21, .unixTime = 1600000002}) +
+        EntryBlock({.name = "D/s/h", .content = "h", .attributes = 0x22, .unixTime = 1600000003}) +
+        EntryBlock({.name = "ro", .content = "a", .host = 1, .attributes = 0x8124}) +
+        EntryBlock({.name = "rw", .content = "b", .host = 1, .attributes = 0x81A4}) +
+        EntryBlock({.name = "dir", .directory = true, .host = 1, .attributes = 0x41ED})));
+    ASSERT_TRUE(status.ok()) << Narrow(status.Describe());
 
-    const auto items = test::Snapshot(m_dest);
-    ASSERT_EQ(4u, items.size());
-    EXPECT_EQ((test::Item{true, "", t1, 0}), items.at(L"D"));
-    EXPECT_EQ((test::Item{false, "read only", t2, kReadOnly}), items.at(L"D\\ro.txt"));
-    EXPECT_EQ((test::Item{false, "hidden", t3, kHidden}), items.at(L"D\\sub\\h.txt"));
-    EXPECT_TRUE(items.at(L"D\\sub").directory); // made on demand, no time of its own
-}
-
-// Unix-host entries: write bits decide READONLY; the file type bits decide nothing.
-TEST_F(BiExtractTest, MapsUnixModesToWindowsAttributes) {
-    const Status status = Extract(
-        test::EntryBlock({.name = "ro", .content = "a", .host = 1, .attributes = 0x8124}) +
-        test::EntryBlock({.name = "rw", .content = "b", .host = 1, .attributes = 0x81A4}) +
-        test::EntryBlock({.name = "dir", .directory = true, .host = 1, .attributes = 0x41ED}));
-    ASSERT_TRUE(status.ok()) << test::Narrow(status.Describe());
-    const auto items = test::Snapshot(m_dest);
-    EXPECT_EQ(kReadOnly, items.at(L"ro").attributes);
+    const auto items = Snapshot(m_dest);
+    ASSERT_EQ(7u, items.size());
+    EXPECT_EQ((Item{true, "", t + 10000000, 0}), items.at(L"D"));
+    EXPECT_EQ((Item{false, "r", t + 20000000, FILE_ATTRIBUTE_READONLY}), items.at(L"D\\ro"));
+    EXPECT_EQ((Item{false, "h", t + 30000000, FILE_ATTRIBUTE_HIDDEN}), items.at(L"D\\s\\h"));
+    EXPECT_TRUE(items.at(L"D\\s").directory); // made on demand, no time of its own
+    EXPECT_EQ(FILE_ATTRIBUTE_READONLY, items.at(L"ro").attributes);
     EXPECT_EQ(0u, items.at(L"rw").attributes);
     EXPECT_TRUE(items.at(L"dir").directory);
 }
@@ -75,37 +52,33 @@ TEST_F(BiExtractTest, OverwritesExistingFilesWhateverTheirAttributes) {
     ASSERT_TRUE(MakeDirs(m_dest + L"\\Data"));
     const std::wstring existing = m_dest + L"\\Data\\a.txt";
     ASSERT_TRUE(WriteBytes(existing, "old and longer"));
-    ASSERT_TRUE(SetFileAttributesW(existing.c_str(), kReadOnly | kHidden));
-
-    ASSERT_TRUE(WriteBytes(m_dir / L"example.rar", test::ExampleArchive()));
-    const Status status = ExtractArchive(m_dir / L"example.rar", m_dest, nullptr);
-    ASSERT_TRUE(status.ok()) << test::Narrow(status.Describe());
-    const auto items = test::Snapshot(m_dest);
-    EXPECT_EQ((test::Item{false, "hello", test::kExampleTime, 0}), items.at(L"Data\\a.txt"));
-    EXPECT_EQ(test::kExampleTime, items.at(L"Data").modified);
+    ASSERT_TRUE(
+        SetFileAttributesW(existing.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+    const Status status = Extract(ExampleArchive());
+    ASSERT_TRUE(status.ok()) << Narrow(status.Describe());
+    const auto items = Snapshot(m_dest);
+    EXPECT_EQ((Item{false, "hello", kExampleTime, 0}), items.at(L"Data\\a.txt"));
+    EXPECT_EQ(kExampleTime, items.at(L"Data").modified);
 }
 
-// The second entry cannot be created (its parent is a file): the destination, made by this
-// run, disappears again with everything in it.
+// An entry that cannot be created (its parent is a file, or a folder stands in its place)
+// undoes the run: what it added goes, what was there before stays, and a destination the run
+// made disappears.
 TEST_F(BiExtractTest, RemovesWhatItCreatedWhenAnEntryCannotBeWritten) {
-    const Status status = Extract(test::EntryBlock({.name = "x/a.txt", .content = "first"}) +
-                                  test::EntryBlock({.name = "x/a.txt/b", .content = "second"}));
+    Status status = Extract(Archive(EntryBlock({.name = "x/a.txt", .content = "1"}) +
+                                    EntryBlock({.name = "x/a.txt/b", .content = "2"})));
     EXPECT_EQ(Failure::CreateOutput, status.failure());
     EXPECT_EQ(ExitCode::Create, status.exitCode());
     EXPECT_FALSE(quor::PathExists(m_dest));
-}
 
-// What was there before stays; only what this run added goes.
-TEST_F(BiExtractTest, KeepsWhatExistedBeforeWhenRollingBack) {
     ASSERT_TRUE(MakeDirs(m_dest + L"\\keep"));
     ASSERT_TRUE(WriteBytes(m_dest + L"\\keep\\mine.txt", "mine"));
     ASSERT_TRUE(MakeDirs(m_dest + L"\\taken"));
-    const Status status =
-        Extract(test::EntryBlock({.name = "keep/new.txt", .content = "new"}) +
-                test::EntryBlock({.name = "fresh/deep/f.txt", .content = "f"}) +
-                test::EntryBlock({.name = "taken", .content = "a file where a folder is"}));
+    status = Extract(Archive(EntryBlock({.name = "keep/new.txt", .content = "new"}) +
+                             EntryBlock({.name = "fresh/deep/f.txt", .content = "f"}) +
+                             EntryBlock({.name = "taken", .content = "file"})));
     EXPECT_EQ(Failure::CreateOutput, status.failure());
-    const auto items = test::Snapshot(m_dest);
+    const auto items = Snapshot(m_dest);
     EXPECT_EQ(3u, items.size());
     EXPECT_EQ("mine", items.at(L"keep\\mine.txt").content);
     EXPECT_TRUE(items.at(L"taken").directory);
@@ -114,7 +87,7 @@ TEST_F(BiExtractTest, KeepsWhatExistedBeforeWhenRollingBack) {
 // Content that no longer matches its CRC when it is copied (the archive changed after the
 // check) is caught on the second pass, and the run is undone.
 TEST_F(BiExtractTest, ChecksContentAgainWhileCopying) {
-    ASSERT_TRUE(WriteBytes(m_dir / L"example.rar", test::ExampleArchive()));
+    ASSERT_TRUE(WriteBytes(m_dir / L"example.rar", ExampleArchive()));
     ArchiveInput input;
     ASSERT_TRUE(input.Open(m_dir / L"example.rar").ok());
     Catalog catalog;
