@@ -16,8 +16,8 @@ KernelHandle StartHidden(const std::wstring& program, const std::wstring& argume
     // CreateProcessW may write into the command line buffer, so it gets a private copy.
     // A program given without a folder is looked up on the search path.
     const bool bareName = program.find_first_of(L"\\/") == std::wstring::npos;
-    if (!CreateProcessW(bareName ? nullptr : program.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
-                        CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info)) {
+    if (!CreateProcessW(bareName ? nullptr : program.c_str(), commandLine.data(), nullptr, nullptr,
+                        FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info)) {
         return KernelHandle();
     }
     KernelHandle thread(info.hThread);
@@ -31,6 +31,28 @@ std::wstring SystemProgram(const std::wstring& fileName) {
         return fileName;
     }
     return std::wstring(folder, length) + L"\\" + fileName;
+}
+
+std::wstring ArgumentPart(const wchar_t* commandLine) {
+    const wchar_t* p = commandLine;
+    if (*p == L'"') {
+        // A quoted program name ends at the closing quote.
+        ++p;
+        while (*p && *p != L'"') {
+            ++p;
+        }
+        if (*p) {
+            ++p;
+        }
+    } else {
+        while (*p && *p != L' ' && *p != L'\t') {
+            ++p;
+        }
+    }
+    while (*p == L' ' || *p == L'\t') {
+        ++p;
+    }
+    return p;
 }
 
 std::optional<DWORD> ExitCodeOf(HANDLE process) {

@@ -17,6 +17,10 @@ KernelHandle StartHidden(const std::wstring& program, const std::wstring& argume
 // Full path of a program in the system folder, such as net.exe.
 std::wstring SystemProgram(const std::wstring& fileName);
 
+// The argument part of a full command line: what follows the program name and the blanks
+// after it, as the platform delivered it (quotes inside the arguments are kept).
+std::wstring ArgumentPart(const wchar_t* commandLine);
+
 // Exit code of a process that has ended; nullopt when it cannot be read.
 std::optional<DWORD> ExitCodeOf(HANDLE process);
 

@@ -55,28 +55,6 @@ void RestoreFromCommandLine(const AppState& state, const StartupContext& context
 
 } // namespace
 
-std::wstring ArgumentPart(const wchar_t* commandLine) {
-    const wchar_t* p = commandLine;
-    if (*p == L'"') {
-        // A quoted program name ends at the closing quote.
-        ++p;
-        while (*p && *p != L'"') {
-            ++p;
-        }
-        if (*p) {
-            ++p;
-        }
-    } else {
-        while (*p && *p != L' ' && *p != L'\t') {
-            ++p;
-        }
-    }
-    while (*p == L' ' || *p == L'\t') {
-        ++p;
-    }
-    return p;
-}
-
 StartupResult Main(AppState& state, const StartupContext& context) {
     state.AppDir = context.appDir;
     state.Settings.IniName(state.AppDir + kSettingsFile);

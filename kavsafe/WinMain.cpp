@@ -1,5 +1,6 @@
 // KavSafe's entry point: start-up decides the mode; the window runs until it is closed.
 #include "Files.h"
+#include "Process.h"
 #include "InstanceIndicator.h"
 #include "frmKavSafe.h"
 #include "modPublic.h"
@@ -9,7 +10,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     quor::SystemDialogs dialogs;
     kavsafe::AppState state;
     const kavsafe::StartupContext context{quor::ModuleDirectory(),
-                                          kavsafe::ArgumentPart(GetCommandLineW()), dialogs,
+                                          quor::ArgumentPart(GetCommandLineW()), dialogs,
                                           [&instances] { return instances.AnotherRunning(); }};
 
     if (kavsafe::Main(state, context) != kavsafe::StartupResult::ShowWindow) {

@@ -40,10 +40,6 @@ struct StartupContext {
 // command-line request; returns whether the window is to be shown.
 StartupResult Main(AppState& state, const StartupContext& context);
 
-// The argument part of a full command line: what follows the program name and the
-// blanks after it. Quotes inside the arguments are kept.
-std::wstring ArgumentPart(const wchar_t* commandLine);
-
 // Appends one line to AppDir\backup.log in the ANSI code page: "[date time]:message", or
 // the message alone when bare. A log that cannot be written loses the line silently.
 void WriteLog(const std::wstring& appDir, const std::wstring& message, bool bare = false);

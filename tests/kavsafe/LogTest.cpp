@@ -1,5 +1,6 @@
 // The operation log, the backup marker and the small text rules of the jobs.
 #include "Files.h"
+#include "Process.h"
 #include "TestSupport.h"
 #include "UniqueHandle.h"
 #include "Text.h"
@@ -120,13 +121,13 @@ TEST(JobTextTest, BackupFileNameAndArgumentPart) {
     time.wHour = 0;
     EXPECT_EQ(BackupFileName(date, time), L"Data-20260331-000501.quordb");
 
-    EXPECT_EQ(ArgumentPart(L"KavSafe.exe -b"), L"-b");
-    EXPECT_EQ(ArgumentPart(L"\"C:\\Program Files\\Q\\KavSafe.exe\"   -b"), L"-b");
-    EXPECT_EQ(ArgumentPart(L"\"C:\\Q\\KavSafe.exe\""), L"");
-    EXPECT_EQ(ArgumentPart(L"KavSafe.exe"), L"");
-    EXPECT_EQ(ArgumentPart(L"KavSafe.exe \"D:\\备份\\Data-1.quordb\""),
+    EXPECT_EQ(quor::ArgumentPart(L"KavSafe.exe -b"), L"-b");
+    EXPECT_EQ(quor::ArgumentPart(L"\"C:\\Program Files\\Q\\KavSafe.exe\"   -b"), L"-b");
+    EXPECT_EQ(quor::ArgumentPart(L"\"C:\\Q\\KavSafe.exe\""), L"");
+    EXPECT_EQ(quor::ArgumentPart(L"KavSafe.exe"), L"");
+    EXPECT_EQ(quor::ArgumentPart(L"KavSafe.exe \"D:\\备份\\Data-1.quordb\""),
               L"\"D:\\备份\\Data-1.quordb\"");
-    EXPECT_EQ(ArgumentPart(L"KavSafe.exe\t-B "), L"-B ");
+    EXPECT_EQ(quor::ArgumentPart(L"KavSafe.exe\t-B "), L"-B ");
 }
 
 TEST(RunAndWaitTest, ProcessesWindowMessagesWhileWaitingAndKeepsAQuitRequest) {
