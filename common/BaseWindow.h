@@ -13,6 +13,23 @@ public:
     HWND Window() const { return m_hwnd; }
 
 protected:
+    // Registers the window class (once per class name) and creates this object's top-level
+    // window with the given caption, style and size; nullptr when that failed.
+    HWND CreateTopLevel(HINSTANCE instance, const wchar_t* className, const wchar_t* caption,
+                        DWORD style, int width, int height) {
+        WNDCLASSEXW windowClass{};
+        windowClass.cbSize = sizeof(windowClass);
+        windowClass.lpfnWndProc = WindowProc;
+        windowClass.hInstance = instance;
+        windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+        windowClass.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
+        windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+        windowClass.lpszClassName = className;
+        RegisterClassExW(&windowClass);
+        return CreateWindowExW(0, className, caption, style, CW_USEDEFAULT, CW_USEDEFAULT, width,
+                               height, nullptr, nullptr, instance, this);
+    }
+
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         Derived* self = nullptr;
         if (msg == WM_NCCREATE) {
@@ -36,5 +53,14 @@ protected:
 
     HWND m_hwnd = nullptr;
 };
+
+// The program's message loop; returns when the quit message arrives.
+inline void RunMessageLoop() {
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
 
 } // namespace quor

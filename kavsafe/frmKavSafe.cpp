@@ -13,19 +13,9 @@ frmKavSafe::frmKavSafe(AppState& state, quor::Dialogs& dialogs)
     : m_state(state), m_dialogs(dialogs) {}
 
 bool frmKavSafe::Show(HINSTANCE instance, int showCommand) {
-    WNDCLASSEXW windowClass{};
-    windowClass.cbSize = sizeof(windowClass);
-    windowClass.lpfnWndProc = WindowProc;
-    windowClass.hInstance = instance;
-    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    windowClass.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
-    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    windowClass.lpszClassName = kClassName;
-    RegisterClassExW(&windowClass);
-
-    const HWND hwnd = CreateWindowExW(
-        0, kClassName, kAppTitle, WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
-        CW_USEDEFAULT, CW_USEDEFAULT, 480, 360, nullptr, nullptr, instance, this);
+    const HWND hwnd =
+        CreateTopLevel(instance, kClassName, kAppTitle,
+                       WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 480, 360);
     if (!hwnd) {
         return false;
     }

@@ -13,19 +13,9 @@ frmConfig::frmConfig(AppState& state, quor::Dialogs& dialogs, ProbeSocket& probe
     : m_state(state), m_dialogs(dialogs), m_probe(probe), m_http(http) {}
 
 bool frmConfig::Show(HINSTANCE instance, int showCommand) {
-    WNDCLASSEXW windowClass{};
-    windowClass.cbSize = sizeof(windowClass);
-    windowClass.lpfnWndProc = WindowProc;
-    windowClass.hInstance = instance;
-    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    windowClass.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
-    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    windowClass.lpszClassName = kClassName;
-    RegisterClassExW(&windowClass);
-
-    const HWND hwnd = CreateWindowExW(
-        0, kClassName, kConfigCaption, WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
-        CW_USEDEFAULT, CW_USEDEFAULT, 400, 300, nullptr, nullptr, instance, this);
+    const HWND hwnd =
+        CreateTopLevel(instance, kClassName, kConfigCaption,
+                       WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 400, 300);
     if (!hwnd) {
         return false;
     }
