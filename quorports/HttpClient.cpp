@@ -27,17 +27,20 @@ void CloseSession(std::atomic<void*>& session) {
 
 } // namespace
 
+HttpClient::HttpClient() : m_shared(std::make_shared<Shared>()) {}
+
 HttpClient::~HttpClient() {
-    // Closing the session aborts a request that is still waiting for the server.
-    CloseSession(m_session);
+    // Closing the session aborts a request that is waiting for the server; one that is stuck
+    // elsewhere (a slow name lookup) ends with the program.
+    CloseSession(m_shared->session);
     if (m_worker.joinable()) {
-        m_worker.join();
+        m_worker.detach();
     }
 }
 
 bool HttpClient::Start(const std::wstring& url, const std::wstring& method, const std::string& data,
                        const std::wstring& header) {
-    if (m_busy) {
+    if (m_shared->busy) {
         return false;
     }
     if (m_worker.joinable()) {
@@ -48,13 +51,14 @@ bool HttpClient::Start(const std::wstring& url, const std::wstring& method, cons
     if (!session) {
         return false;
     }
-    m_session = session;
-    m_busy = true;
-    m_worker = std::thread(&HttpClient::Run, this, url, method, data, header);
+    m_shared->session = session;
+    m_shared->busy = true;
+    m_worker = std::thread(&HttpClient::Run, m_shared, session, url, method, data, header);
     return true;
 }
 
-void HttpClient::Run(std::wstring url, std::wstring method, std::string data, std::wstring header) {
+void HttpClient::Run(std::shared_ptr<Shared> shared, void* openedSession, std::wstring url,
+                     std::wstring method, std::string data, std::wstring header) {
     // The parts of the URL; the buffers are sized for any URL that fits a request line.
     std::vector<wchar_t> host(url.size() + 1), path(url.size() + 1), extra(url.size() + 1);
     URL_COMPONENTSW parts{};
@@ -65,8 +69,9 @@ void HttpClient::Run(std::wstring url, std::wstring method, std::string data, st
     parts.dwUrlPathLength = static_cast<DWORD>(path.size());
     parts.lpszExtraInfo = extra.data();
     parts.dwExtraInfoLength = static_cast<DWORD>(extra.size());
-    HINTERNET session = static_cast<HINTERNET>(m_session.load());
-    if (session && InternetCrackUrlW(url.c_str(), 0, 0, &parts)) {
+    // If the client closed the session meanwhile, the calls below fail on the stale handle.
+    HINTERNET session = static_cast<HINTERNET>(openedSession);
+    if (InternetCrackUrlW(url.c_str(), 0, 0, &parts)) {
         InternetHandle connection(InternetConnectW(session, host.data(), parts.nPort, nullptr,
                                                    nullptr, INTERNET_SERVICE_HTTP, 0, 0));
         const std::wstring object = std::wstring(path.data()) + extra.data();
@@ -87,8 +92,8 @@ void HttpClient::Run(std::wstring url, std::wstring method, std::string data, st
             }
         }
     }
-    CloseSession(m_session);
-    m_busy = false;
+    CloseSession(shared->session);
+    shared->busy = false;
 }
 
 } // namespace quorports

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -9,27 +10,35 @@ namespace quorports {
 
 class HttpClient {
 public:
-    HttpClient() = default;
-    // Abandons a request that is still running.
+    HttpClient();
+    // Abandons a request that is still running: its session is closed and its thread is left
+    // to end with the program.
     ~HttpClient();
     HttpClient(const HttpClient&) = delete;
     HttpClient& operator=(const HttpClient&) = delete;
 
     // True while a request is running.
-    bool Busy() const { return m_busy; }
+    bool Busy() const { return m_shared->busy; }
 
     // Starts one request and returns at once: method "GET" or "POST", data as the body
-    // (also for GET), header as the one request header line. False when the URL cannot be
-    // used or a request is still running.
+    // (also for GET), header as the one request header line. False when a request is still
+    // running or no session could be opened.
     bool Start(const std::wstring& url, const std::wstring& method, const std::string& data,
                const std::wstring& header);
 
 private:
-    void Run(std::wstring url, std::wstring method, std::string data, std::wstring header);
+    // What the request's thread shares with the client; it outlives the client when a
+    // request is abandoned.
+    struct Shared {
+        std::atomic<bool> busy{false};
+        std::atomic<void*> session{nullptr}; // HINTERNET, closed once by whoever comes first
+    };
 
+    static void Run(std::shared_ptr<Shared> shared, void* session, std::wstring url,
+                    std::wstring method, std::string data, std::wstring header);
+
+    std::shared_ptr<Shared> m_shared;
     std::thread m_worker;
-    std::atomic<bool> m_busy{false};
-    std::atomic<void*> m_session{nullptr}; // HINTERNET of the running request's session
 };
 
 } // namespace quorports

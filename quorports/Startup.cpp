@@ -46,7 +46,8 @@ void ShowSuccess(const StartupContext& context, int port) {
 
 // Whether a port can be used: it fits the port type and the probe could listen on it.
 bool Free(ProbeSocket& probe, int port) {
-    return PortUsable(port) && probe.PortFree(port);
+    // A probe of no port still releases the port held since the last probe.
+    return probe.PortFree(PortUsable(port) ? port : 0);
 }
 
 void FirstRunConfiguration(AppState& state, const StartupContext& context) {

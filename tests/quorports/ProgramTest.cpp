@@ -3,6 +3,7 @@
 #include "Text.h"
 
 #include <gtest/gtest.h>
+#include <winsock2.h>
 
 using namespace quor::test;
 
@@ -38,21 +39,55 @@ TEST_F(QuorPortsProgramTest, WindowOnlyWithBothServerPrograms) {
     EXPECT_EQ(WaitExit(window), 0u);
 }
 
-TEST_F(QuorPortsProgramTest, InstallShowsTheLoginAddress) {
+TEST_F(QuorPortsProgramTest, InstallMovesApacheOffAPortAnotherProcessHolds) {
     ASSERT_TRUE(WriteBytes(m_root / L"MySQL\\bin\\mysqld-nt.exe", "stand-in"));
-    // A port that fits the 16-bit port type.
-    const int port = 20000 + static_cast<int>(GetCurrentProcessId() % 10000);
+    // This test process holds the configured port, allowing address reuse as some servers
+    // do; QuorPorts must still see it taken and move to the first free port from 8000 on.
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    SOCKET holder = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    const BOOL reuse = TRUE;
+    setsockopt(holder, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse),
+               sizeof(reuse));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    int port = 20000 + static_cast<int>(GetCurrentProcessId() % 10000);
+    for (;; ++port) {
+        address.sin_port = htons(static_cast<u_short>(port));
+        if (bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0) {
+            break;
+        }
+    }
+    ASSERT_EQ(listen(holder, 4), 0);
+    int candidate = 8000;
+    for (; candidate < 8010; ++candidate) {
+        SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        address.sin_port = htons(static_cast<u_short>(candidate));
+        const bool free = bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+        closesocket(probe);
+        if (free) {
+            break;
+        }
+    }
+    ASSERT_LT(candidate, 8010);
     ASSERT_TRUE(WriteBytes(m_root / L"settings.ini",
                            "[QuorKAV]\r\nApachePort=" + std::to_string(port) + "\r\n"));
+
     Started install = Start(m_program, L"\"-install\"");
     HWND box = WaitForWindow(install.id, L"#32770", L"信息");
     ASSERT_NE(box, nullptr);
     const MessageBoxView view = ReadMessageBox(box);
     EXPECT_EQ(view.text.rfind(L"QUOR服务配置成功，您的登录网址为\r\nhttp://", 0), 0u)
         << quor::ToUtf8(view.text);
-    EXPECT_EQ(view.text.substr(view.text.size() - std::to_wstring(port).size() - 2),
-              L":" + std::to_wstring(port) + L"/");
+    const std::wstring tail = L":" + std::to_wstring(candidate) + L"/";
+    EXPECT_EQ(view.text.substr(view.text.size() - tail.size()), tail);
     EXPECT_TRUE(view.hasOk && view.hasIcon);
     PressButton(box, IDOK);
     EXPECT_EQ(WaitExit(install), 0u);
+    EXPECT_NE(ReadBytes(m_root / L"settings.ini")
+                  .value_or("")
+                  .find("ApachePort=" + std::to_string(candidate)),
+              std::string::npos);
+    closesocket(holder);
+    WSACleanup();
 }
