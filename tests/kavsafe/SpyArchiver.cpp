@@ -3,7 +3,7 @@
 // with the same arguments. With QUOR_SPY_FAIL=1 it leaves a partial archive (or, unpacking,
 // a partial Data folder) and exits 2.
 // QUOR_SPY_EXIT=N runs the real archiver and then exits with N instead of its exit code.
-// "--wait-event NAME" instead waits up to 15 s for the named event: exit 0 when it was set.
+// "--wait-event NAME" instead waits up to 60 s for the named event: exit 0 when it was set.
 // "--hold PATH" holds PATH open the way another program might (a file without any sharing,
 // a folder without delete sharing), sets the event QuorSpyHeld and keeps it open until the
 // event QuorSpyRelease is set (at most 60 s); "--hold-job" holds KavSafe's job lock so.
@@ -78,7 +78,7 @@ int wmain() {
     if (arguments.rfind(waitSwitch, 0) == 0) {
         quor::KernelHandle event(
             OpenEventW(SYNCHRONIZE, FALSE, arguments.substr(waitSwitch.size()).c_str()));
-        return event && WaitForSingleObject(event.get(), 15000) == WAIT_OBJECT_0 ? 0 : 1;
+        return event && WaitForSingleObject(event.get(), 60000) == WAIT_OBJECT_0 ? 0 : 1;
     }
     Append(folder + L"\\spy.txt", "service=" + std::to_string(ServiceState()) +
                                       "\nargs=" + quor::ToUtf8(arguments) + "\n");
