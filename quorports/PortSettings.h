@@ -23,8 +23,10 @@ public:
     // The machine's local IPv4 address in dotted text ("127.0.0.1" when it has none).
     std::wstring LocalIp() const;
 
-private:
+    // Stops listening; the port held since the last probe is free again.
     void Close();
+
+private:
 
     unsigned long long m_socket; // SOCKET, INVALID_SOCKET when closed
     bool m_winsockStarted = false;
