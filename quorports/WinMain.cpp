@@ -1,5 +1,6 @@
 // QuorPorts' entry point: start-up serves the command line; the window runs until closed.
 #include "Files.h"
+#include "PortChange.h"
 #include "Process.h"
 #include "frmConfig.h"
 #include "modPublic.h"
@@ -23,6 +24,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
         return 0;
     }
     quorports::frmConfig window(state, dialogs, probe, http);
+    window.SetApplyPorts([&](quorports::frmConfig& form) {
+        if (quorports::ApplyPortChange(state, probe, dialogs, form.Window(), form.ApacheText(),
+                                       form.MysqlText()) == quorports::PortChangeResult::Close) {
+            form.Close();
+        }
+    });
     if (!window.Show(instance, showCommand)) {
         return 0;
     }
