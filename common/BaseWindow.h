@@ -17,6 +17,14 @@ protected:
     // window with the given caption, style and size; nullptr when that failed.
     HWND CreateTopLevel(HINSTANCE instance, const wchar_t* className, const wchar_t* caption,
                         DWORD style, int width, int height) {
+        RegisterWindowClass(instance, className);
+        return CreateWindowExW(0, className, caption, style, CW_USEDEFAULT, CW_USEDEFAULT, width,
+                               height, nullptr, nullptr, instance, this);
+    }
+
+    // Registers the class of the derived window: its procedure, the arrow cursor, the
+    // application icon and the dialog background. Registering it again is harmless.
+    static void RegisterWindowClass(HINSTANCE instance, const wchar_t* className) {
         WNDCLASSEXW windowClass{};
         windowClass.cbSize = sizeof(windowClass);
         windowClass.lpfnWndProc = WindowProc;
@@ -26,8 +34,6 @@ protected:
         windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
         windowClass.lpszClassName = className;
         RegisterClassExW(&windowClass);
-        return CreateWindowExW(0, className, caption, style, CW_USEDEFAULT, CW_USEDEFAULT, width,
-                               height, nullptr, nullptr, instance, this);
     }
 
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
