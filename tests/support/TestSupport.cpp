@@ -181,8 +181,17 @@ RunResult Run(const std::wstring& program, const std::wstring& arguments, DWORD 
     startup.hStdOutput = out.get();
     startup.hStdError = out.get();
     PROCESS_INFORMATION info{};
-    if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                        workDir.empty() ? nullptr : workDir.c_str(), &startup, &info)) {
+    // Under a loaded Wine a process start now and then fails for a moment; try again.
+    bool created = false;
+    for (int attempt = 0; attempt < 3 && !created; ++attempt) {
+        created =
+            CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                           workDir.empty() ? nullptr : workDir.c_str(), &startup, &info) != FALSE;
+        if (!created) {
+            Sleep(200);
+        }
+    }
+    if (!created) {
         return result;
     }
     KernelHandle process(info.hProcess);

@@ -65,7 +65,8 @@ bool CopyInto(const std::wstring& from, const std::wstring& to);
 struct RunResult {
     bool started = false;
     bool finished = false; // false when the wait timed out (the process is then killed)
-    DWORD exitCode = 0;
+    // A program that did not start or did not finish never reads as success.
+    DWORD exitCode = 0xFFFFFFFF;
     std::string output; // stdout and stderr together, as bytes
 };
 
