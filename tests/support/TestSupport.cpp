@@ -282,9 +282,19 @@ HWND WaitForWindow(DWORD processId, const wchar_t* className, const std::wstring
 }
 
 std::wstring TextOf(HWND window) {
-    const int length = GetWindowTextLengthW(window);
+    // WM_GETTEXT rather than GetWindowText: only the message reads an edit control's text in
+    // another process. A window that does not answer reads as empty.
+    DWORD_PTR length = 0;
+    if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length)) {
+        return {};
+    }
     std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-    text.resize(static_cast<size_t>(GetWindowTextW(window, text.data(), length + 1)));
+    DWORD_PTR copied = 0;
+    if (!SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
+                             SMTO_ABORTIFHUNG, 5000, &copied)) {
+        return {};
+    }
+    text.resize(static_cast<size_t>(copied));
     return text;
 }
 
