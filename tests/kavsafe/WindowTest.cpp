@@ -427,6 +427,28 @@ TEST_F(WindowTest, WhileAJobWaitsEveryActionAndTheCloseAreRefused) {
     EXPECT_EQ(m_window->Window(), nullptr);
 }
 
+TEST_F(WindowTest, WindowClosedWhileAQuestionIsOpenDoesNothingMore) {
+    // The questions have no owner, so the window can be closed while one is open; a Yes
+    // given afterwards starts no job and deletes nothing.
+    m_dialogs.answer = IDYES;
+    m_dialogs.onMessage = [&](const ShownMessage&) {
+        SendMessageW(m_window->Window(), WM_CLOSE, 0, 0);
+    };
+    const size_t before = Backups().size();
+    for (const auto handler : {&frmKavSafe::cmdBackup_Click, &frmKavSafe::cmdRestore_Click,
+                               &frmKavSafe::cmdDelete_Click}) {
+        Open();
+        ClickEntry(L"Data-20261205-101010");
+        m_dialogs.shown.clear();
+        ((*m_window).*handler)();
+        EXPECT_EQ(m_window->Window(), nullptr);
+        EXPECT_EQ(m_dialogs.shown.size(), 1u); // the question, no result
+    }
+    EXPECT_EQ(Backups().size(), before);
+    EXPECT_TRUE(quor::FileExists(m_state.BackupDir + L"Data-20261205-101010.quordb"));
+    EXPECT_TRUE(LogMessages(m_root.path()).empty());
+}
+
 TEST_F(WindowTest, RestoreAsksAndRestoresTheEntryChosenBeforeTheQuestion) {
     // Two real backups a second apart, of two states of the data; they are the newest.
     ASSERT_TRUE(BackupData(m_state));
