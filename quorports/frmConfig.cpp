@@ -108,38 +108,29 @@ frmConfig::~frmConfig() {
 }
 
 SIZE frmConfig::ClientSize(int dpi) {
-    return {TwipsToPixels(kClientWidthTwips, dpi), TwipsToPixels(kClientHeightTwips, dpi)};
+    return {quor::TwipsToPixels(kClientWidthTwips, dpi),
+            quor::TwipsToPixels(kClientHeightTwips, dpi)};
 }
 
 RECT frmConfig::ControlRect(Control control, int dpi) {
     const ControlSpec& spec = kControls[static_cast<size_t>(control)];
-    const int left = TwipsToPixels(spec.left, dpi);
-    const int top = TwipsToPixels(spec.top, dpi);
-    return {left, top, left + TwipsToPixels(spec.width, dpi),
-            top + TwipsToPixels(spec.height, dpi)};
+    return quor::TwipRect(spec.left, spec.top, spec.width, spec.height, dpi);
 }
 
 bool frmConfig::Create(HINSTANCE instance) {
     if (m_hwnd) {
         return true;
     }
-    m_dpi = ScreenDpi();
-    m_font.reset(CreateFontW(FontHeight(kFontSizeHundredths, m_dpi), 0, 0, 0, FW_NORMAL, FALSE,
-                             FALSE, FALSE, GB2312_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                             DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"宋体"));
+    m_dpi = quor::ScreenDpi();
+    m_font = quor::CreateSimSun(kFontSizeHundredths, m_dpi);
 
     RegisterWindowClass(instance, kClassName);
 
     // The layout fixes the client area; the frame around it depends on the theme.
-    const SIZE client = ClientSize(m_dpi);
-    RECT frame{0, 0, client.cx, client.cy};
-    AdjustWindowRectEx(&frame, kWindowStyle, FALSE, 0);
-    const int width = frame.right - frame.left;
-    const int height = frame.bottom - frame.top;
-    const int x = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
-    const int y = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
-    return CreateWindowExW(0, kClassName, kConfigCaption, kWindowStyle, x, y, width, height,
-                           nullptr, nullptr, instance, this) != nullptr;
+    const RECT frame = quor::CentredFrame(ClientSize(m_dpi), kWindowStyle);
+    return CreateWindowExW(0, kClassName, kConfigCaption, kWindowStyle, frame.left, frame.top,
+                           frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr,
+                           instance, this) != nullptr;
 }
 
 bool frmConfig::Show(HINSTANCE instance, int showCommand) {

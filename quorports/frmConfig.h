@@ -88,7 +88,7 @@ private:
     int m_dpi = 96;
     // Declared before the controls' handles and released only after the window is destroyed
     // (see the destructor), so no control is left holding a deleted font.
-    FontHandle m_font;
+    quor::FontHandle m_font;
     std::array<HWND, static_cast<size_t>(Control::Count)> m_controls{};
     HWND m_lastFocus = nullptr;
 };

@@ -6,6 +6,29 @@
 // container supplies: its window, ambient values, change notifications) and either a stored
 // PropertyBag (a loaded instance) or none (a new instance). The host keeps the returned object
 // for as long as the child window lives; destroying the object destroys the window.
+//
+// Host model. The control is a plain Win32 child window of the class "gwButtons_H" whose
+// window text is its caption. What a form engine would keep for its controls the control
+// keeps itself: Enabled is the child window's enabled state (EnableWindow from outside is
+// noticed too), ForeColor, Font, MousePointer and MouseIcon are held by the control, and Tag
+// is the decimal text of the container window handle, which ties option buttons of one
+// container into a group through properties of that container window. Input arrives as
+// window messages:
+// - Mouse buttons give MouseDown/MouseUp; a left release inside the control is the host's
+//   click notification (not the release that ends a double click, which gives DoubleClick).
+// - Keys give KeyDown/KeyUp/KeyPress; the control asks for arrow keys (WM_GETDLGCODE) and
+//   re-posts them to the container, so the container decides about arrow navigation.
+// - Focus (WM_SETFOCUS) is the focus notification; a click takes the focus.
+// - Access keys: a host with its own keyboard routing calls AccessKeys()/AccessKeyPress, and
+//   Enter/Esc of a default or cancel button go to AccessKeyPress(13/27). In a plain window,
+//   Alt+key reaches the control as WM_SYSCHAR when it has the focus, and a container can
+//   route Alt+key from anywhere with RouteAccessKey (for instance from its message loop).
+//   Inside a dialog the dialog manager finds the access key in the window text and sends
+//   BM_CLICK, which the control takes as an access-key press.
+// - The default look follows the host: it calls AmbientChanged("DisplayAsDefault") when its
+//   DisplayAsDefault() answer changes, and AmbientChanged("BackColor") likewise.
+// Design-mode messages go to ButtonHost::ShowMessage with an empty title where the host's
+// application title is meant.
 #pragma once
 
 #include <windows.h>
@@ -123,6 +146,7 @@ public:
 
 class gwButtons_H;
 using ButtonPtr = std::unique_ptr<gwButtons_H>;
+struct ButtonState;
 
 class gwButtons_H {
 public:
@@ -204,10 +228,23 @@ public:
     std::wstring AccessKeys() const;
     void AccessKeyPress(short keyAscii);
 
+    // Routes an access key (case-insensitive) to the first visible, enabled button of the
+    // container whose AccessKeys() holds it: that button takes the focus and gets
+    // AccessKeyPress. False when no button of the container has the key.
+    static bool RouteAccessKey(HWND container, wchar_t key);
+
+    // Called by the hover timer (modGwTimer's HoverTimerProc): ends the hover when the cursor
+    // is no longer over the control.
+    void CheckHoverExit(UINT_PTR timerId);
+
+    // The window class of the control.
+    static constexpr const wchar_t* kClassName = L"gwButtons_H";
+
 private:
     gwButtons_H(ButtonHost& host, ButtonEvents& events);
-    struct State;
-    std::unique_ptr<State> m;
+    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+    LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam);
+    std::unique_ptr<ButtonState> m;
 };
 
 } // namespace kavsafe::controls

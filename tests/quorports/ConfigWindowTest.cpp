@@ -176,7 +176,7 @@ TEST(ConfigWindowLayoutTest, ScalingAt144Dpi) {
     EXPECT_EQ(frmConfig::ClientSize(144).cx, 309);
     EXPECT_EQ(frmConfig::ClientSize(144).cy, 194); // 193.5 rounds up
     EXPECT_TRUE(SameRect(frmConfig::ControlRect(Control::MysqlBox, 144), {210, 99, 281, 132}));
-    EXPECT_EQ(FontHeight(1125, 144), -23);
+    EXPECT_EQ(quor::FontHeight(1125, 144), -23);
 }
 
 TEST_F(ConfigWindowTest, TextsAndLoadedValues) {

@@ -1,0 +1,418 @@
+// The real KavSafe.exe window driven as a person drives it: mouse clicks on the buttons, the
+// list and the link (SetCursorPos and SendInput at the control's place on the screen), real
+// message boxes answered, the shell's folder browser. Needs a display (Xvfb) and the stand-in
+// QUOR_MySQL of the job fixture.
+#include "frmKavSafe.h"
+
+#include "JobFixture.h"
+
+#include <commctrl.h>
+#include <shlobj.h>
+
+#include <regex>
+
+using namespace kavsafe;
+using namespace kavsafe::test;
+using Control = frmKavSafe::Control;
+
+namespace {
+
+constexpr wchar_t kCaption[] = L"QUOR备份管理";
+
+template <typename Done> bool Eventually(Done done, int timeoutMs = 20000) {
+    for (int waited = 0; waited < timeoutMs && !done(); waited += 50) {
+        Sleep(50);
+    }
+    return done();
+}
+
+// A left click at a point of the screen, through the system's input queue.
+void ClickAt(POINT screen) {
+    SetCursorPos(screen.x, screen.y);
+    INPUT inputs[3]{};
+    inputs[0].type = INPUT_MOUSE;
+    inputs[0].mi.dx = MulDiv(screen.x, 65535, GetSystemMetrics(SM_CXSCREEN) - 1);
+    inputs[0].mi.dy = MulDiv(screen.y, 65535, GetSystemMetrics(SM_CYSCREEN) - 1);
+    inputs[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    inputs[1].type = INPUT_MOUSE;
+    inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    inputs[2].type = INPUT_MOUSE;
+    inputs[2].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    SendInput(1, &inputs[0], sizeof(INPUT));
+    Sleep(60);
+    SendInput(1, &inputs[1], sizeof(INPUT));
+    Sleep(60);
+    SendInput(1, &inputs[2], sizeof(INPUT));
+    Sleep(60);
+}
+
+// A click in the middle of a control.
+void Click(HWND control) {
+    RECT rect{};
+    GetWindowRect(control, &rect);
+    ClickAt({(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2});
+}
+
+// True once the window's thread has processed a message sent to it: the window answers.
+bool Responds(HWND window) {
+    DWORD_PTR result = 0;
+    return SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &result) != 0;
+}
+
+// Text in the memory of another process, for messages whose parameter points at text.
+class RemoteText {
+public:
+    RemoteText(DWORD processId, const std::wstring& text)
+        : m_process(OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, processId)) {
+        const size_t bytes = (text.size() + 1) * sizeof(wchar_t);
+        if (m_process) {
+            m_address = VirtualAllocEx(m_process.get(), nullptr, bytes, MEM_COMMIT | MEM_RESERVE,
+                                       PAGE_READWRITE);
+        }
+        if (m_address) {
+            WriteProcessMemory(m_process.get(), m_address, text.c_str(), bytes, nullptr);
+        }
+    }
+    ~RemoteText() {
+        if (m_address) {
+            VirtualFreeEx(m_process.get(), m_address, 0, MEM_RELEASE);
+        }
+    }
+    RemoteText(const RemoteText&) = delete;
+    RemoteText& operator=(const RemoteText&) = delete;
+    LPARAM Address() const { return reinterpret_cast<LPARAM>(m_address); }
+
+private:
+    quor::KernelHandle m_process;
+    void* m_address = nullptr;
+};
+
+struct BrowserSearch {
+    DWORD processId;
+    HWND found;
+};
+
+BOOL CALLBACK MatchBrowser(HWND hwnd, LPARAM param) {
+    auto* search = reinterpret_cast<BrowserSearch*>(param);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(hwnd, &owner);
+    wchar_t className[64];
+    GetClassNameW(hwnd, className, 64);
+    if (owner == search->processId && IsWindowVisible(hwnd) &&
+        std::wstring(className) == L"#32770" &&
+        FindWindowExW(hwnd, nullptr, L"SysTreeView32", nullptr)) {
+        search->found = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// The shell's folder browser of the process: a dialog holding a folder tree.
+HWND WaitForBrowser(DWORD processId) {
+    BrowserSearch search{processId, nullptr};
+    Eventually([&] {
+        EnumWindows(MatchBrowser, reinterpret_cast<LPARAM>(&search));
+        return search.found != nullptr;
+    });
+    return search.found;
+}
+
+BOOL CALLBACK CollectTexts(HWND hwnd, LPARAM param) {
+    reinterpret_cast<std::vector<std::wstring>*>(param)->push_back(TextOf(hwnd));
+    return TRUE;
+}
+
+// The real program in an installation root prepared for jobs, with the settings naming
+// the data and backup folders, and three listed backups and decoys in the backup folder.
+class WindowProgramTest : public JobTest {
+protected:
+    void SetUp() override {
+        JobTest::SetUp();
+        ASSERT_TRUE(MakeDirs(m_root / L"Tmp"));
+        ASSERT_TRUE(CopyInto(BinProgram(L"KavSafe.exe"), m_program));
+        ASSERT_TRUE(WriteBytes(m_root / L"settings.ini",
+                               quor::ToAnsi(L"[QuorKAV]\r\nDataPath=" + m_state.DataDir +
+                                            L"\r\nBakPath=" + m_state.BackupDir + L"\r\n")));
+        for (const wchar_t* name :
+             {L"Data-20261205-101010.quordb", L"Data-20261206-090000.quordb",
+              L"Data-20261204-235959.quordb", L"Data-20261207-000000.QUORDB", L"notes.txt"}) {
+            ASSERT_TRUE(WriteBytes(m_state.BackupDir + name, "x"));
+        }
+    }
+    void TearDown() override {
+        if (m_started.process && !WaitExit(m_started, 0)) {
+            TerminateProcess(m_started.process.get(), 1);
+            WaitExit(m_started, 5000);
+        }
+    }
+
+    // Starts KavSafe without arguments and waits for its window.
+    void Launch() {
+        m_started = Start(m_program, L"");
+        m_main = WaitForWindow(m_started.id, nullptr, kCaption);
+        ASSERT_NE(m_main, nullptr);
+        ASSERT_TRUE(Responds(m_main));
+    }
+
+    HWND Item(Control control) const {
+        if (control == Control::InfoLabel) {
+            return GetDlgItem(Item(Control::InfoPanel), frmKavSafe::ControlId(control));
+        }
+        return GetDlgItem(m_main, frmKavSafe::ControlId(control));
+    }
+    bool Enabled(Control control) const { return IsWindowEnabled(Item(control)) != FALSE; }
+    bool PanelShown() const { return IsWindowVisible(Item(Control::InfoPanel)) != FALSE; }
+
+    std::vector<std::wstring> Entries() const {
+        const HWND list = Item(Control::BackupList);
+        std::vector<std::wstring> entries;
+        const auto count = SendMessageW(list, LB_GETCOUNT, 0, 0);
+        for (WPARAM i = 0; i < static_cast<WPARAM>(std::max<LRESULT>(count, 0)); ++i) {
+            wchar_t text[256] = L"";
+            SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text));
+            entries.push_back(text);
+        }
+        return entries;
+    }
+
+    // Clicks the list entry with this text where it shows on the screen.
+    void ClickEntry(const std::wstring& entry) {
+        const std::vector<std::wstring> entries = Entries();
+        const auto found = std::find(entries.begin(), entries.end(), entry);
+        ASSERT_NE(found, entries.end()) << quor::ToUtf8(entry);
+        const HWND list = Item(Control::BackupList);
+        const auto index = static_cast<int>(found - entries.begin());
+        const auto height = static_cast<int>(SendMessageW(list, LB_GETITEMHEIGHT, 0, 0));
+        const auto top = static_cast<int>(SendMessageW(list, LB_GETTOPINDEX, 0, 0));
+        POINT point{20, (index - top) * height + height / 2};
+        ClientToScreen(list, &point);
+        ClickAt(point);
+        ASSERT_TRUE(Eventually([&] { return SendMessageW(list, LB_GETCURSEL, 0, 0) == index; }));
+    }
+
+    // The message box of the program with this title, once it shows the text.
+    HWND WaitForBox(const std::wstring& title, const std::wstring& text) {
+        HWND box = nullptr;
+        Eventually(
+            [&] {
+                box = WaitForWindow(m_started.id, L"#32770", title, 100);
+                return box && ReadMessageBox(box).text == text;
+            },
+            60000);
+        return box && ReadMessageBox(box).text == text ? box : nullptr;
+    }
+
+    // No message box of the program appears for a while.
+    bool NoBoxAppears() {
+        return WaitForWindow(m_started.id, L"#32770", L"备份数据", 1500) == nullptr &&
+               WaitForWindow(m_started.id, L"#32770", L"恢复备份", 10) == nullptr &&
+               WaitForWindow(m_started.id, L"#32770", L"删除备份", 10) == nullptr;
+    }
+
+    // The close box: the system command it sends.
+    void RequestClose() { PostMessageW(m_main, WM_SYSCOMMAND, SC_CLOSE, 0); }
+
+    std::wstring StoredBakPath() const {
+        wchar_t value[1024] = L"";
+        GetPrivateProfileStringW(L"QuorKAV", L"BakPath", L"<none>", value, 1024,
+                                 (m_root / L"settings.ini").c_str());
+        return value;
+    }
+
+    std::wstring m_program = m_root / L"KavSafe.exe";
+    Started m_started;
+    HWND m_main = nullptr;
+};
+
+TEST_F(WindowProgramTest, BackupWithTheMouseKeepsTheWindowBusyButResponsive) {
+    Launch();
+    const std::vector<std::wstring> listed = {L"Data-20261206-090000", L"Data-20261205-101010",
+                                              L"Data-20261204-235959"};
+    ASSERT_EQ(Entries(), listed);
+    EXPECT_EQ(TextOf(Item(Control::BackList)), L"备份列表(" + m_state.BackupDir + L")：");
+    EXPECT_TRUE(Enabled(Control::Backup));
+    EXPECT_FALSE(Enabled(Control::Restore));
+    EXPECT_FALSE(Enabled(Control::Delete));
+    EXPECT_FALSE(PanelShown());
+
+    // Another process's job holds the lock: the backup waits as long as the test wants.
+    ASSERT_TRUE(HoldJobLock());
+    Click(Item(Control::Backup));
+    HWND box = WaitForBox(L"备份数据", L"备份过程中将暂停服务。\r\n\r\n您确定开始执行备份？");
+    ASSERT_NE(box, nullptr);
+    MessageBoxView view = ReadMessageBox(box);
+    EXPECT_TRUE(view.hasYes && view.hasNo);
+    EXPECT_FALSE(view.hasOk || view.hasCancel);
+    EXPECT_EQ(view.defaultButton, IDYES);
+    EXPECT_TRUE(view.hasIcon);
+    EXPECT_EQ(GetWindow(box, GW_OWNER), nullptr);
+    PressButton(box, IDYES);
+
+    // Busy: the panel over the list with its text, every button disabled.
+    ASSERT_TRUE(Eventually([&] { return PanelShown(); }));
+    EXPECT_EQ(TextOf(Item(Control::InfoLabel)), L"正在备份，请稍候...");
+    EXPECT_FALSE(Enabled(Control::Backup));
+    EXPECT_FALSE(Enabled(Control::Restore));
+    EXPECT_FALSE(Enabled(Control::Delete));
+    EXPECT_TRUE(Responds(m_main));
+    // The panel is painted in the workspace colour over the list (a corner away from the
+    // label).
+    RECT panel{};
+    GetWindowRect(Item(Control::InfoPanel), &panel);
+    const HDC screen = GetDC(nullptr);
+    EXPECT_EQ(GetPixel(screen, panel.left + 4, panel.top + 4), GetSysColor(COLOR_APPWORKSPACE));
+    ReleaseDC(nullptr, screen);
+
+    // A second backup, a list click and the close box are all turned away.
+    Click(Item(Control::Backup));
+    EXPECT_TRUE(NoBoxAppears());
+    ClickEntry(L"Data-20261205-101010");
+    EXPECT_FALSE(Enabled(Control::Restore));
+    EXPECT_FALSE(Enabled(Control::Delete));
+    RequestClose();
+    EXPECT_TRUE(Responds(m_main));
+    EXPECT_TRUE(IsWindow(m_main));
+    EXPECT_TRUE(PanelShown());
+
+    // The job goes on; its result keeps the window busy until it is acknowledged.
+    Release();
+    box = WaitForBox(kCaption, L"备份成功！");
+    ASSERT_NE(box, nullptr);
+    view = ReadMessageBox(box);
+    EXPECT_TRUE(view.hasOk && view.hasIcon);
+    EXPECT_FALSE(view.hasYes || view.hasNo);
+    EXPECT_TRUE(PanelShown());
+    RequestClose();
+    EXPECT_TRUE(Responds(m_main));
+    EXPECT_TRUE(IsWindow(m_main));
+    PressButton(box, IDOK);
+
+    ASSERT_TRUE(Eventually([&] { return !PanelShown(); }));
+    ASSERT_TRUE(Eventually([&] { return Entries().size() == 4; }));
+    const std::vector<std::wstring> entries = Entries();
+    EXPECT_TRUE(std::regex_match(entries[0], std::wregex(L"Data-\\d{8}-\\d{6}")))
+        << quor::ToUtf8(entries[0]);
+    EXPECT_TRUE(quor::FileExists(m_state.BackupDir + entries[0] + L".quordb"));
+    EXPECT_EQ(std::vector<std::wstring>(entries.begin() + 1, entries.end()), listed);
+    EXPECT_TRUE(Enabled(Control::Backup));
+    EXPECT_FALSE(Enabled(Control::Restore));
+    EXPECT_FALSE(Enabled(Control::Delete));
+    EXPECT_TRUE(m_mysql.WaitForState(SERVICE_RUNNING));
+
+    // Idle, the close box ends the program.
+    RequestClose();
+    EXPECT_EQ(WaitExit(m_started), 0u);
+}
+
+TEST_F(WindowProgramTest, DeleteAndRestoreWithTheMouse) {
+    ASSERT_TRUE(BackupData(m_state));
+    ASSERT_TRUE(m_mysql.WaitForState(SERVICE_RUNNING));
+    const Tree backedUp = Snapshot(m_state.DataDir);
+    ASSERT_TRUE(WriteBytes(m_state.DataDir + L"\\mysql\\user.MYD", "changed rows"));
+    Launch();
+    const std::vector<std::wstring> entries = Entries();
+    ASSERT_EQ(entries.size(), 4u);
+    const std::wstring real = entries[0];
+
+    // Delete: the question defaults to No; Yes deletes the clicked entry's file.
+    ClickEntry(L"Data-20261205-101010");
+    ASSERT_TRUE(Eventually([&] { return Enabled(Control::Restore) && Enabled(Control::Delete); }));
+    Click(Item(Control::Delete));
+    HWND box = WaitForBox(L"删除备份", L"确定删除选中备份？");
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(ReadMessageBox(box).defaultButton, IDNO);
+    PressButton(box, IDYES);
+    ASSERT_TRUE(Eventually([&] { return Entries().size() == 3; }));
+    EXPECT_FALSE(quor::FileExists(m_state.BackupDir + L"Data-20261205-101010.quordb"));
+    const std::vector<std::wstring> left = {real, L"Data-20261206-090000", L"Data-20261204-235959"};
+    EXPECT_EQ(Entries(), left);
+    EXPECT_FALSE(Enabled(Control::Restore));
+    EXPECT_FALSE(Enabled(Control::Delete));
+
+    // Restore of the real backup: the question defaults to Yes; the panel says so.
+    ClickEntry(real);
+    ASSERT_TRUE(Eventually([&] { return Enabled(Control::Restore); }));
+    Click(Item(Control::Restore));
+    box =
+        WaitForBox(L"恢复备份",
+                   L"此操作将覆盖现有数据，且恢复过程中将暂停服务。\r\n\r\n您确定要恢复选中备份？");
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(ReadMessageBox(box).defaultButton, IDYES);
+    PressButton(box, IDYES);
+    box = WaitForBox(kCaption, L"恢复成功！");
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(PanelShown());
+    EXPECT_EQ(TextOf(Item(Control::InfoLabel)), L"正在恢复，请稍候...");
+    EXPECT_FALSE(Enabled(Control::Backup));
+    PressButton(box, IDOK);
+    ASSERT_TRUE(Eventually([&] { return !PanelShown(); }));
+    EXPECT_EQ(Snapshot(m_state.DataDir), backedUp);
+
+    // The list stays as it was, the highlight too; restore and delete wait for a click.
+    EXPECT_EQ(Entries(), left);
+    EXPECT_EQ(SendMessageW(Item(Control::BackupList), LB_GETCURSEL, 0, 0), 0);
+    EXPECT_TRUE(Enabled(Control::Backup));
+    EXPECT_FALSE(Enabled(Control::Restore));
+    EXPECT_FALSE(Enabled(Control::Delete));
+    EXPECT_TRUE(m_mysql.WaitForState(SERVICE_RUNNING));
+    RequestClose();
+    EXPECT_EQ(WaitExit(m_started), 0u);
+}
+
+TEST_F(WindowProgramTest, FolderChoiceThroughTheShellBrowser) {
+    const std::wstring other = m_root / L"其他 备份";
+    ASSERT_TRUE(MakeDirs(other));
+    ASSERT_TRUE(WriteBytes(other + L"\\Data-20270101-080000.quordb", "x"));
+    Launch();
+    const std::wstring label = TextOf(Item(Control::BackList));
+
+    // The link opens the browser with the title; Cancel changes nothing.
+    Click(Item(Control::ChgPath));
+    HWND browser = WaitForBrowser(m_started.id);
+    ASSERT_NE(browser, nullptr);
+    EXPECT_EQ(GetWindow(browser, GW_OWNER), nullptr);
+    std::vector<std::wstring> texts;
+    EnumChildWindows(browser, CollectTexts, reinterpret_cast<LPARAM>(&texts));
+    EXPECT_NE(std::find(texts.begin(), texts.end(), L"请选择备份路径："), texts.end());
+    PressButton(browser, IDCANCEL);
+    ASSERT_TRUE(Eventually([&] { return !IsWindow(browser); }));
+    EXPECT_TRUE(Responds(m_main));
+    EXPECT_EQ(TextOf(Item(Control::BackList)), label);
+    EXPECT_EQ(StoredBakPath(), m_state.BackupDir);
+
+    // The tree's root is the computer itself, which is no folder: choosing it is a cancel.
+    Click(Item(Control::ChgPath));
+    browser = WaitForBrowser(m_started.id);
+    ASSERT_NE(browser, nullptr);
+    const HWND tree = FindWindowExW(browser, nullptr, L"SysTreeView32", nullptr);
+    const auto root = SendMessageW(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0);
+    ASSERT_NE(root, 0);
+    SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, root);
+    ASSERT_TRUE(
+        Eventually([&] { return SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0) == root; }));
+    PressButton(browser, IDOK);
+    ASSERT_TRUE(Eventually([&] { return !IsWindow(browser); }));
+    EXPECT_TRUE(Responds(m_main));
+    EXPECT_EQ(TextOf(Item(Control::BackList)), label);
+    EXPECT_EQ(StoredBakPath(), m_state.BackupDir);
+    EXPECT_EQ(Entries().size(), 3u);
+
+    // A real folder: used, listed and stored with a trailing backslash.
+    Click(Item(Control::ChgPath));
+    browser = WaitForBrowser(m_started.id);
+    ASSERT_NE(browser, nullptr);
+    {
+        const RemoteText path(m_started.id, other);
+        ASSERT_NE(path.Address(), 0);
+        SendMessageW(browser, BFFM_SETSELECTIONW, TRUE, path.Address());
+    }
+    PressButton(browser, IDOK);
+    ASSERT_TRUE(Eventually([&] { return !IsWindow(browser); }));
+    ASSERT_TRUE(Eventually([&] { return StoredBakPath() == other + L"\\"; }));
+    EXPECT_EQ(TextOf(Item(Control::BackList)), L"备份列表(" + other + L"\\)：");
+    EXPECT_EQ(Entries(), std::vector<std::wstring>{L"Data-20270101-080000"});
+    RequestClose();
+    EXPECT_EQ(WaitExit(m_started), 0u);
+}
+
+} // namespace
