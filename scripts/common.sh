@@ -16,7 +16,7 @@ export LC_ALL=zh_CN.UTF-8
 APT_PACKAGES=(
   cmake make g++-mingw-w64-x86-64-posix googletest
   wine wine64 xvfb xauth locales fonts-wqy-zenhei
-  libarchive-tools unar clang-format time bc python3 x11-utils
+  libarchive-tools unar clang-format time bc python3 x11-utils imagemagick
 )
 
 install_packages() {
