@@ -641,6 +641,8 @@ LRESULT gwButtons_H::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_RBUTTONUP:
     case WM_MBUTTONUP: {
         const short button = msg == WM_LBUTTONUP ? 1 : msg == WM_RBUTTONUP ? 2 : 4;
+        // A left release clicks only when the press began on this button.
+        const bool pressedHere = button != 1 || s.IsPressed();
         L::MouseUp(s, button, ShiftFromMouse(wParam), x, y);
         RECT client{};
         GetClientRect(s.hwnd, &client);
@@ -650,7 +652,7 @@ LRESULT gwButtons_H::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         if (button == 1) {
             s.skipNextClick = false;
         }
-        if (inside && !skip) {
+        if (inside && pressedHere && !skip) {
             L::ClickHandling(s);
         }
         return 0;

@@ -171,10 +171,13 @@ TEST_F(ButtonTest, LeftClickClicksRightClickOnlyRaisesMouseEvents) {
     EXPECT_EQ(recorder.mouseDowns, (std::vector<short>{1, 2}));
     EXPECT_EQ(recorder.mouseUps, (std::vector<short>{1, 2}));
 
-    // A release outside the button is no click.
+    // A release outside the button is no click, nor is a release over it of a press that
+    // began elsewhere.
     SendMessageW(command.hwnd(), WM_LBUTTONDOWN, MK_LBUTTON, ClientPoint(20, 10));
     SendMessageW(command.hwnd(), WM_LBUTTONUP, 0, ClientPoint(300, 10));
+    SendMessageW(command.hwnd(), WM_LBUTTONUP, 0, ClientPoint(20, 10));
     EXPECT_EQ(recorder.clicks, 1);
+    EXPECT_EQ(recorder.mouseUps, (std::vector<short>{1, 2, 1, 1}));
 
     gwButtons_H& check = Make({10, 60, 105, 97});
     check.Mode(1);
