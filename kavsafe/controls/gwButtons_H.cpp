@@ -679,6 +679,11 @@ LRESULT gwButtons_H::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         return 0;
     case WM_KEYDOWN:
         L::KeyDown(s, static_cast<short>(wParam));
+        // In a plain window nobody else routes Enter: a focused button takes it as the
+        // default button's access key (command buttons click, the other modes ignore it).
+        if (wParam == VK_RETURN && (lParam & 0x40000000) == 0 && s.hwnd && GetFocus() == s.hwnd) {
+            AccessKeyPress(13);
+        }
         return 0;
     case WM_KEYUP:
         L::KeyUp(s, static_cast<short>(wParam));

@@ -294,10 +294,20 @@ TEST_F(ButtonTest, AccessKeysClickThroughTheHostAndInAPlainWindow) {
     // A disabled button does not take its access key.
     command.Enabled(false);
     EXPECT_FALSE(gwButtons_H::RouteAccessKey(container, L'B'));
+    // Enter on the focused button: a command button clicks, a check box does not.
+    command.Enabled(true);
+    SetFocus(command.hwnd());
+    SendMessageW(command.hwnd(), WM_KEYDOWN, VK_RETURN, 0x001C0001);
+    SendMessageW(command.hwnd(), WM_KEYDOWN, VK_RETURN, 0x401C0001); // auto-repeat
+    EXPECT_EQ(recorder.clicks, 5);
+    SetFocus(check.hwnd());
+    SendMessageW(check.hwnd(), WM_KEYDOWN, VK_RETURN, 0x001C0001);
+    EXPECT_EQ(recorder.clicks, 5);
+    EXPECT_TRUE(check.Value());
     // The dialog manager's BM_CLICK is an access-key press.
     SendMessageW(check.hwnd(), BM_CLICK, 0, 0);
     EXPECT_FALSE(check.Value());
-    EXPECT_EQ(recorder.clicks, 5);
+    EXPECT_EQ(recorder.clicks, 6);
 }
 
 // ---------------------------------------------------------------------------------------
