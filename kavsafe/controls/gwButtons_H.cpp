@@ -641,6 +641,8 @@ LRESULT gwButtons_H::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_RBUTTONUP:
     case WM_MBUTTONUP: {
         const short button = msg == WM_LBUTTONUP ? 1 : msg == WM_RBUTTONUP ? 2 : 4;
+        // A left release clicks only when the press began on this button.
+        const bool pressedHere = button != 1 || s.IsPressed();
         L::MouseUp(s, button, ShiftFromMouse(wParam), x, y);
         RECT client{};
         GetClientRect(s.hwnd, &client);
@@ -650,7 +652,7 @@ LRESULT gwButtons_H::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         if (button == 1) {
             s.skipNextClick = false;
         }
-        if (inside && !skip) {
+        if (inside && pressedHere && !skip) {
             L::ClickHandling(s);
         }
         return 0;
@@ -677,6 +679,11 @@ LRESULT gwButtons_H::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         return 0;
     case WM_KEYDOWN:
         L::KeyDown(s, static_cast<short>(wParam));
+        // In a plain window nobody else routes Enter: a focused button takes it as the
+        // default button's access key (command buttons click, the other modes ignore it).
+        if (wParam == VK_RETURN && (lParam & 0x40000000) == 0 && s.hwnd && GetFocus() == s.hwnd) {
+            AccessKeyPress(13);
+        }
         return 0;
     case WM_KEYUP:
         L::KeyUp(s, static_cast<short>(wParam));

@@ -17,7 +17,8 @@
 // - Mouse buttons give MouseDown/MouseUp; a left release inside the control is the host's
 //   click notification (not the release that ends a double click, which gives DoubleClick).
 // - Keys give KeyDown/KeyUp/KeyPress; the control asks for arrow keys (WM_GETDLGCODE) and
-//   re-posts them to the container, so the container decides about arrow navigation.
+//   re-posts them to the container, so the container decides about arrow navigation. Enter
+//   pressed on the focused control is AccessKeyPress(13): a command button clicks.
 // - Focus (WM_SETFOCUS) is the focus notification; a click takes the focus.
 // - Access keys: a host with its own keyboard routing calls AccessKeys()/AccessKeyPress, and
 //   Enter/Esc of a default or cancel button go to AccessKeyPress(13/27). In a plain window,

@@ -171,10 +171,13 @@ TEST_F(ButtonTest, LeftClickClicksRightClickOnlyRaisesMouseEvents) {
     EXPECT_EQ(recorder.mouseDowns, (std::vector<short>{1, 2}));
     EXPECT_EQ(recorder.mouseUps, (std::vector<short>{1, 2}));
 
-    // A release outside the button is no click.
+    // A release outside the button is no click, nor is a release over it of a press that
+    // began elsewhere.
     SendMessageW(command.hwnd(), WM_LBUTTONDOWN, MK_LBUTTON, ClientPoint(20, 10));
     SendMessageW(command.hwnd(), WM_LBUTTONUP, 0, ClientPoint(300, 10));
+    SendMessageW(command.hwnd(), WM_LBUTTONUP, 0, ClientPoint(20, 10));
     EXPECT_EQ(recorder.clicks, 1);
+    EXPECT_EQ(recorder.mouseUps, (std::vector<short>{1, 2, 1, 1}));
 
     gwButtons_H& check = Make({10, 60, 105, 97});
     check.Mode(1);
@@ -291,10 +294,20 @@ TEST_F(ButtonTest, AccessKeysClickThroughTheHostAndInAPlainWindow) {
     // A disabled button does not take its access key.
     command.Enabled(false);
     EXPECT_FALSE(gwButtons_H::RouteAccessKey(container, L'B'));
+    // Enter on the focused button: a command button clicks, a check box does not.
+    command.Enabled(true);
+    SetFocus(command.hwnd());
+    SendMessageW(command.hwnd(), WM_KEYDOWN, VK_RETURN, 0x001C0001);
+    SendMessageW(command.hwnd(), WM_KEYDOWN, VK_RETURN, 0x401C0001); // auto-repeat
+    EXPECT_EQ(recorder.clicks, 5);
+    SetFocus(check.hwnd());
+    SendMessageW(check.hwnd(), WM_KEYDOWN, VK_RETURN, 0x001C0001);
+    EXPECT_EQ(recorder.clicks, 5);
+    EXPECT_TRUE(check.Value());
     // The dialog manager's BM_CLICK is an access-key press.
     SendMessageW(check.hwnd(), BM_CLICK, 0, 0);
     EXPECT_FALSE(check.Value());
-    EXPECT_EQ(recorder.clicks, 5);
+    EXPECT_EQ(recorder.clicks, 6);
 }
 
 // ---------------------------------------------------------------------------------------
