@@ -44,6 +44,9 @@ struct ButtonState {
 
     HWND hwnd = nullptr;
     HDC ownDc = nullptr; // the class has CS_OWNDC: one DC for the window's lifetime
+    // Set when the control object goes away. An event handler may destroy the control; the
+    // message being handled keeps this state alive and stops at the next check.
+    bool destroyed = false;
 
     // Properties and behaviour state.
     std::wstring caption;

@@ -285,6 +285,9 @@ struct ButtonLogic {
             if (GetCursorPos(&cursor) && WindowFromPoint(cursor) == s.hwnd) {
                 s.flags |= kFlagOver;
                 s.events.MouseOnButton(true);
+                if (s.destroyed) {
+                    return;
+                }
                 if (s.hwnd) {
                     SetPropA(s.hwnd, kClassId, &s.self);
                     SetPropA(s.hwnd, kTimerIdProp, reinterpret_cast<HANDLE>(kHoverTimerId));
@@ -320,6 +323,9 @@ struct ButtonLogic {
         GetCursorPos(&cursor);
         ScreenToClient(s.hwnd, &cursor);
         s.events.DoubleClick(s.lastButton);
+        if (s.destroyed) {
+            return;
+        }
         if (s.lastButton == 1) {
             MouseDown(s, 1, 0, static_cast<float>(cursor.x), static_cast<float>(cursor.y));
             s.lastButton = -1;
@@ -377,8 +383,14 @@ struct ButtonLogic {
                 } else {
                     s.events.KeyUp(key, shift);
                     key = 0;
+                    if (s.destroyed) {
+                        return;
+                    }
                 }
                 ClickHandling(s);
+                if (s.destroyed) {
+                    return;
+                }
             }
         } else if (key == kKeyLeft || key == kKeyUp || key == kKeyRight || key == kKeyDown) {
             key = 0;
@@ -441,6 +453,8 @@ struct ButtonLogic {
         if (!s.host.ParentIsMdi()) {
             s.font = s.host.ParentFont();
         }
+        // The back buffer was made while the window was created, with the font it had then.
+        UpdateFont(s);
         ReadContainerBack(s);
         s.backColor = kButtonFace;
         UpdateColours(s);
@@ -505,6 +519,7 @@ struct ButtonLogic {
             s.shape = 0;
         }
         UpdatePictureInfo(s);
+        UpdateFont(s);
         UpdateColours(s);
         s.self.Caption(s.caption);
         if (s.mode == kModeOption) {
@@ -521,7 +536,7 @@ using L = ButtonLogic;
 // Creation and the window procedure
 
 gwButtons_H::gwButtons_H(ButtonHost& host, ButtonEvents& events)
-    : m(std::make_unique<ButtonState>(host, events, *this)) {}
+    : m(std::make_shared<ButtonState>(host, events, *this)) {}
 
 ButtonPtr gwButtons_H::Create(ButtonHost& host, ButtonEvents& events, const RECT& bounds, int id,
                               const PropertyBag* stored) {
@@ -556,19 +571,20 @@ ButtonPtr gwButtons_H::Create(ButtonHost& host, ButtonEvents& events, const RECT
         L::ReadProperties(s, *stored);
     } else {
         L::InitProperties(s);
-        L::Resize(s);
     }
     // First display in design mode shows the default look at once.
     if (!host.UserMode() && s.showFocusRect && host.DisplayAsDefault()) {
         s.flags |= kFlagDefault;
     }
     ShowWindow(hwnd, SW_SHOWNA);
+    // The host shows and sizes the control: region, layout and the first paint.
     s.delay = false;
-    RedrawButton(s);
+    L::Resize(s);
     return button;
 }
 
 gwButtons_H::~gwButtons_H() {
+    m->destroyed = true;
     if (m->hwnd) {
         DestroyWindow(m->hwnd);
     }
@@ -596,7 +612,10 @@ LRESULT CALLBACK gwButtons_H::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPA
 }
 
 LRESULT gwButtons_H::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
-    State& s = *m;
+    // Kept alive for this message even if a handler destroys the control; after an event,
+    // only the state may be used, and only until it reads as destroyed.
+    const std::shared_ptr<State> keep = m;
+    State& s = *keep;
     const float x = static_cast<float>(GET_X_LPARAM(lParam));
     const float y = static_cast<float>(GET_Y_LPARAM(lParam));
     switch (msg) {
@@ -628,7 +647,10 @@ LRESULT gwButtons_H::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         }
         return 0;
     case WM_LBUTTONDOWN:
-        SetFocus(s.hwnd);
+        SetFocus(s.hwnd); // an option button may be selected, and clicked, by the focus
+        if (s.destroyed) {
+            return 0;
+        }
         L::MouseDown(s, 1, ShiftFromMouse(wParam), x, y);
         return 0;
     case WM_RBUTTONDOWN:
@@ -644,6 +666,9 @@ LRESULT gwButtons_H::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         // A left release clicks only when the press began on this button.
         const bool pressedHere = button != 1 || s.IsPressed();
         L::MouseUp(s, button, ShiftFromMouse(wParam), x, y);
+        if (s.destroyed) {
+            return 0;
+        }
         RECT client{};
         GetClientRect(s.hwnd, &client);
         const POINT at{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
@@ -659,6 +684,9 @@ LRESULT gwButtons_H::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     }
     case WM_LBUTTONDBLCLK:
         SetFocus(s.hwnd);
+        if (s.destroyed) {
+            return 0;
+        }
         s.skipNextClick = true;
         L::DoubleClick(s);
         return 0;
@@ -679,6 +707,9 @@ LRESULT gwButtons_H::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         return 0;
     case WM_KEYDOWN:
         L::KeyDown(s, static_cast<short>(wParam));
+        if (s.destroyed) {
+            return 0;
+        }
         // In a plain window nobody else routes Enter: a focused button takes it as the
         // default button's access key (command buttons click, the other modes ignore it).
         if (wParam == VK_RETURN && (lParam & 0x40000000) == 0 && s.hwnd && GetFocus() == s.hwnd) {
@@ -733,7 +764,8 @@ LRESULT gwButtons_H::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 void gwButtons_H::CheckHoverExit(UINT_PTR timerId) {
-    State& s = *m;
+    const std::shared_ptr<State> keep = m;
+    State& s = *keep;
     POINT cursor{};
     if (GetCursorPos(&cursor) && WindowFromPoint(cursor) == s.hwnd) {
         return;
@@ -743,6 +775,9 @@ void gwButtons_H::CheckHoverExit(UINT_PTR timerId) {
     s.hoverActive = false;
     s.delay = false;
     s.events.MouseOnButton(false);
+    if (s.destroyed) {
+        return;
+    }
     s.pressedLook = false;
     RedrawButton(s);
 }
@@ -1382,7 +1417,8 @@ std::wstring gwButtons_H::AccessKeys() const {
 }
 
 void gwButtons_H::AccessKeyPress(short keyAscii) {
-    State& s = *m;
+    const std::shared_ptr<State> keep = m;
+    State& s = *keep;
     if ((keyAscii == 13 || keyAscii == 27) && s.mode != kModeCommand) {
         return;
     }

@@ -245,7 +245,9 @@ private:
     gwButtons_H(ButtonHost& host, ButtonEvents& events);
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
     LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam);
-    std::unique_ptr<ButtonState> m;
+    // Shared so that a message in progress keeps the state alive when a handler of one of
+    // its events destroys the control.
+    std::shared_ptr<ButtonState> m;
 };
 
 } // namespace kavsafe::controls

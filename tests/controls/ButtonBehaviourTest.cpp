@@ -226,6 +226,74 @@ TEST_F(ButtonTest, SpaceClicksOnceEvenWhenHeld) {
     EXPECT_EQ(recorder.clicks, 2);
 }
 
+// Events whose handler destroys their own button, as a host that closes a form from a
+// button's event does.
+class Destroyer : public Recorder {
+public:
+    enum class When { MouseUp, Click, KeyUp };
+    explicit Destroyer(When when) : m_when(when) {}
+    ButtonPtr* owner = nullptr;
+
+    void MouseUp(short button, short shift, float x, float y) override {
+        Recorder::MouseUp(button, shift, x, y);
+        Drop(When::MouseUp);
+    }
+    void Click() override {
+        Recorder::Click();
+        Drop(When::Click);
+    }
+    void KeyUp(short& key, short& shift) override {
+        Recorder::KeyUp(key, shift);
+        Drop(When::KeyUp);
+    }
+
+private:
+    void Drop(When when) {
+        if (when == m_when && owner && *owner) {
+            owner->reset();
+        }
+    }
+    When m_when;
+};
+
+TEST_F(ButtonTest, AHandlerThatDestroysItsButtonEndsTheMessageThere) {
+    struct Case {
+        Destroyer::When when;
+        std::int32_t mode;
+        bool space;
+        int clicks;
+        size_t keyUps;
+    };
+    // Check box released with the mouse, destroyed by MouseUp: no click follows. Command
+    // button released with Space, destroyed by Click: no KeyUp follows. Check box released
+    // with Space, destroyed by its KeyUp (raised first in that mode): no click follows.
+    const Case cases[] = {{Destroyer::When::MouseUp, 1, false, 0, 0},
+                          {Destroyer::When::Click, 0, true, 1, 0},
+                          {Destroyer::When::KeyUp, 1, true, 0, 1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.when));
+        Destroyer events(c.when);
+        gwButtons_H& b = Make({10, 10, 105, 47}, nullptr, &events);
+        b.Mode(c.mode);
+        events.owner = &buttons.back();
+        const HWND hwnd = b.hwnd();
+        if (c.space) {
+            SetFocus(hwnd);
+            SendMessageW(hwnd, WM_KEYDOWN, VK_SPACE, 0x00390001);
+            SendMessageW(hwnd, WM_KEYUP, VK_SPACE, 0xC0390001);
+        } else {
+            SendMessageW(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, ClientPoint(20, 10));
+            SendMessageW(hwnd, WM_LBUTTONUP, 0, ClientPoint(20, 10));
+        }
+        EXPECT_EQ(buttons.back(), nullptr);
+        EXPECT_FALSE(IsWindow(hwnd));
+        EXPECT_EQ(events.clicks, c.clicks);
+        EXPECT_EQ(events.keyUps.size(), c.keyUps);
+        buttons.pop_back();
+        Pump(60); // a hover timer left behind would fire here
+    }
+}
+
 TEST_F(ButtonTest, ArrowKeysGoToTheContainerNotToKeyDown) {
     gwButtons_H& b = Make();
     const std::pair<WPARAM, LPARAM> expected[] = {

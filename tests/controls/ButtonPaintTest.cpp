@@ -234,6 +234,32 @@ TEST_F(ButtonPaint, DefaultAndPressedBlueRingsAndTheHoverFace) {
     EXPECT_EQ(Pixel(b, 30, 1), static_cast<COLORREF>(0xFFDFBF));
 }
 
+TEST_F(ButtonPaint, LoadedAndNewButtonsDrawInTheirOwnFont) {
+    // The font comes from the settings (12 pt) or the parent (here 15 pt), not from the 9 pt
+    // the control starts with; setting the same font again must not change the ink.
+    const COLORREF face = ToRGB(kButtonFace);
+    gwButtons_H& loaded = ManagerButton({10, 10, 105, 47}, L"备份");
+    const auto first = InkBands(loaded, face);
+    host.parentFont = FontSpec{L"宋体", 15.0};
+    host.displayName = L"备份";
+    gwButtons_H& fresh = Make({10, 60, 105, 97});
+    const auto freshFirst = InkBands(fresh, face);
+
+    loaded.Font(FontSpec{L"宋体", 12.0});
+    fresh.Font(FontSpec{L"宋体", 15.0});
+    const auto again = InkBands(loaded, face);
+    const auto freshAgain = InkBands(fresh, face);
+    ASSERT_EQ(first.size(), 1u);
+    ASSERT_EQ(again.size(), 1u);
+    EXPECT_EQ(first[0].right - first[0].left, again[0].right - again[0].left);
+    EXPECT_EQ(first[0].bottom - first[0].top, again[0].bottom - again[0].top);
+    ASSERT_EQ(freshFirst.size(), 1u);
+    ASSERT_EQ(freshAgain.size(), 1u);
+    EXPECT_EQ(freshFirst[0].right - freshFirst[0].left, freshAgain[0].right - freshAgain[0].left);
+    // And the sizes really differ: 15 pt is wider than 12 pt.
+    EXPECT_GT(freshAgain[0].right - freshAgain[0].left, again[0].right - again[0].left);
+}
+
 TEST_F(ButtonPaint, TwoLineCaptionIsDrawnOnTwoCentredLines) {
     gwButtons_H& b = Make({10, 10, 130, 70});
     const COLORREF face = ToRGB(kButtonFace);
