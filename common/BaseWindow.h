@@ -60,10 +60,28 @@ protected:
     HWND m_hwnd = nullptr;
 };
 
-// The program's message loop; returns when the quit message arrives.
-inline void RunMessageLoop() {
+// Tab and Shift+Tab pressed in a control of window move the focus to the next or previous
+// visible, enabled control with WS_TABSTOP, as in a dialog; true when the key was used so.
+// Only Tab is taken: Enter, Esc and the arrows stay with the controls.
+inline bool MoveFocusOnTab(HWND window, const MSG& msg) {
+    if (!window || msg.message != WM_KEYDOWN || msg.wParam != VK_TAB ||
+        !IsChild(window, msg.hwnd)) {
+        return false;
+    }
+    if (const HWND next = GetNextDlgTabItem(window, msg.hwnd, GetKeyState(VK_SHIFT) < 0)) {
+        SetFocus(next);
+    }
+    return true;
+}
+
+// The program's message loop; returns when the quit message arrives. With tabWindow, Tab moves
+// the focus among that window's controls.
+inline void RunMessageLoop(HWND tabWindow = nullptr) {
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        if (MoveFocusOnTab(tabWindow, msg)) {
+            continue;
+        }
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }

@@ -20,6 +20,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     if (!window.Show(instance, showCommand)) {
         return 0;
     }
-    quor::RunMessageLoop();
+    quor::RunMessageLoop(window.Window());
     return 0;
 }

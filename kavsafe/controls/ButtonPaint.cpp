@@ -37,13 +37,17 @@ void Fill(HDC dc, const RECT& rect, COLORREF colour) {
     FillRect(dc, &rect, brush.get());
 }
 
-// A one-pixel line including both end points.
-void Line(HDC dc, int x1, int y1, int x2, int y2, COLORREF colour) {
-    PenHandle pen(CreatePen(PS_SOLID, 1, colour));
+// One ring edge: a two-point polyline, which leaves out its end point. The edges of a ring run
+// round it clockwise (left edge upwards, top rightwards, right downwards, bottom leftwards), so
+// each corner pixel belongs to exactly one edge.
+void Edge(HDC dc, POINT from, POINT to, long colour) {
+    if (colour == kNoColour) {
+        return;
+    }
+    PenHandle pen(CreatePen(PS_SOLID, 1, static_cast<COLORREF>(colour)));
     SelectGuard select(dc, pen.get());
-    const POINT points[2] = {{x1, y1}, {x2, y2}};
+    const POINT points[2] = {from, to};
     Polyline(dc, points, 2);
-    SetPixel(dc, x2, y2, colour);
 }
 
 void SetWholeTable(BorderTable& table, Entry first, COLORREF leftTop, COLORREF rightBottom) {
@@ -226,22 +230,10 @@ void DrawBorderRings(State& s, const BorderTable& table) {
             topRight = {s.xr - 1, k};
             bottomRight = {w - 1 - 2 * k, bottom};
         }
-        const long left = table[base], top = table[base + 1], right = table[base + 2],
-                   under = table[base + 3];
-        if (left != kNoColour) {
-            Line(dc, bottomLeft.x, bottomLeft.y, topLeft.x, topLeft.y, static_cast<COLORREF>(left));
-        }
-        if (top != kNoColour) {
-            Line(dc, topLeft.x, topLeft.y, topRight.x, topRight.y, static_cast<COLORREF>(top));
-        }
-        if (right != kNoColour) {
-            Line(dc, topRight.x, topRight.y, bottomRight.x, bottomRight.y,
-                 static_cast<COLORREF>(right));
-        }
-        if (under != kNoColour) {
-            Line(dc, bottomLeft.x, bottomLeft.y, bottomRight.x, bottomRight.y,
-                 static_cast<COLORREF>(under));
-        }
+        Edge(dc, bottomLeft, topLeft, table[base]);
+        Edge(dc, topLeft, topRight, table[base + 1]);
+        Edge(dc, topRight, bottomRight, table[base + 2]);
+        Edge(dc, bottomRight, bottomLeft, table[base + 3]);
     }
 }
 

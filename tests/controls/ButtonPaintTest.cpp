@@ -179,6 +179,13 @@ TEST_F(ButtonPaint, BlueLookOfTheManagerButtons) {
     EXPECT_EQ(Pixel(b, w / 3, 2), shade(10));
     EXPECT_EQ(Pixel(b, w - 3, h / 2), shade(-24));
     EXPECT_EQ(Pixel(b, w / 3, h - 3), shade(-32));
+    // Each corner of a ring belongs to one edge, going round clockwise: the left edge owns the
+    // bottom-left corner, the top edge the top-left, the right edge the top-right and the
+    // bottom edge the bottom-right.
+    EXPECT_EQ(Pixel(b, 2, h - 3), shade(-10));
+    EXPECT_EQ(Pixel(b, 2, 2), shade(10));
+    EXPECT_EQ(Pixel(b, w - 3, 2), shade(-24));
+    EXPECT_EQ(Pixel(b, w - 3, h - 3), shade(-32));
 
     // The window is cut by a 2-pixel triangle at each corner.
     for (const POINT p : {POINT{0, 0}, POINT{1, 0}, POINT{0, 1}, POINT{w - 1, 0}, POINT{w - 2, 0},

@@ -53,6 +53,38 @@ void Click(HWND control) {
     ClickAt({(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2});
 }
 
+// A key pressed and released through the system's input queue, Shift held when asked.
+void PressKey(WORD key, bool shift = false) {
+    std::vector<INPUT> inputs;
+    const auto add = [&](WORD vk, DWORD flags) {
+        INPUT input{};
+        input.type = INPUT_KEYBOARD;
+        input.ki.wVk = vk;
+        input.ki.dwFlags = flags;
+        inputs.push_back(input);
+    };
+    if (shift) {
+        add(VK_SHIFT, 0);
+    }
+    add(key, 0);
+    add(key, KEYEVENTF_KEYUP);
+    if (shift) {
+        add(VK_SHIFT, KEYEVENTF_KEYUP);
+    }
+    for (INPUT& input : inputs) {
+        SendInput(1, &input, sizeof(INPUT));
+        Sleep(40);
+    }
+}
+
+// The control that has the keyboard focus in the window's thread.
+HWND FocusOf(HWND window) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof(info);
+    return GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) ? info.hwndFocus
+                                                                               : nullptr;
+}
+
 // True once the window's thread has processed a message sent to it: the window answers.
 bool Responds(HWND window) {
     DWORD_PTR result = 0;
@@ -300,6 +332,29 @@ TEST_F(WindowProgramTest, BackupWithTheMouseKeepsTheWindowBusyButResponsive) {
     EXPECT_TRUE(m_mysql.WaitForState(SERVICE_RUNNING));
 
     // Idle, the close box ends the program.
+    RequestClose();
+    EXPECT_EQ(WaitExit(m_started), 0u);
+}
+
+TEST_F(WindowProgramTest, TabReachesTheEnabledButtonsAndEnterPressesThem) {
+    Launch();
+    SetForegroundWindow(m_main);
+    ASSERT_TRUE(Eventually([&] { return FocusOf(m_main) == Item(Control::BackupList); }));
+
+    // Restore and delete are disabled, so Tab goes from the list to 备份 and back.
+    PressKey(VK_TAB);
+    ASSERT_TRUE(Eventually([&] { return FocusOf(m_main) == Item(Control::Backup); }));
+    PressKey(VK_TAB);
+    EXPECT_TRUE(Eventually([&] { return FocusOf(m_main) == Item(Control::BackupList); }));
+    PressKey(VK_TAB, true);
+    ASSERT_TRUE(Eventually([&] { return FocusOf(m_main) == Item(Control::Backup); }));
+
+    PressKey(VK_RETURN);
+    HWND box = WaitForBox(L"备份数据", L"备份过程中将暂停服务。\r\n\r\n您确定开始执行备份？");
+    ASSERT_NE(box, nullptr);
+    PressButton(box, IDNO);
+    EXPECT_TRUE(Eventually([&] { return IsWindowEnabled(m_main) != FALSE; }));
+    EXPECT_EQ(Entries().size(), 3u);
     RequestClose();
     EXPECT_EQ(WaitExit(m_started), 0u);
 }
