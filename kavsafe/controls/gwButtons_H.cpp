@@ -693,6 +693,9 @@ LRESULT gwButtons_H::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_RBUTTONDBLCLK:
         L::MouseDown(s, 2, ShiftFromMouse(wParam), x, y);
         return 0;
+    case WM_MBUTTONDBLCLK:
+        L::MouseDown(s, 4, ShiftFromMouse(wParam), x, y);
+        return 0;
     case WM_MOUSEMOVE:
         L::MouseMove(s, ButtonsFromMouse(wParam), ShiftFromMouse(wParam), x, y);
         return 0;

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 
 namespace kavsafe::controls::test {
 namespace {
@@ -200,6 +201,19 @@ TEST_F(ButtonTest, DoubleClickGivesOneClickAndOneDoubleClick) {
     EXPECT_EQ(recorder.doubleClicks, 1);
     EXPECT_EQ(recorder.mouseDowns.size(), 2u);
     LeftClick(b); // the next single click counts again
+    EXPECT_EQ(recorder.clicks, 2);
+
+    // The second press of a right or middle double click is a MouseDown like the first.
+    recorder.mouseDowns.clear();
+    for (const auto& [down, dbl, up, flag] :
+         {std::tuple{WM_RBUTTONDOWN, WM_RBUTTONDBLCLK, WM_RBUTTONUP, MK_RBUTTON},
+          std::tuple{WM_MBUTTONDOWN, WM_MBUTTONDBLCLK, WM_MBUTTONUP, MK_MBUTTON}}) {
+        for (const UINT press : {down, dbl}) {
+            SendMessageW(b.hwnd(), press, flag, ClientPoint(20, 10));
+            SendMessageW(b.hwnd(), up, 0, ClientPoint(20, 10));
+        }
+    }
+    EXPECT_EQ(recorder.mouseDowns, (std::vector<short>{2, 2, 4, 4}));
     EXPECT_EQ(recorder.clicks, 2);
 }
 
