@@ -322,16 +322,27 @@ int KeepFrameForOtherStyles(const State& s, int drawn, BorderTable& table) {
     return 1;
 }
 
-int PaintClassic(State& s, BorderTable& table) { // style 0
+// The face and caption of the grey looks (styles 0, 1, 4, 5, 6): the light face, or the
+// checked face while selected; a disabled check box or option button writes its caption in
+// grey once, a disabled command button engraved. Sets the face-fill state index; 0 when
+// nothing was drawn.
+int GreyFaceAndCaption(State& s, int& index) {
     const COLORREF face = s.Checked() ? s.checkedFace : s.light;
-    int index = 0;
     const int drawn = FillFace(s, face, static_cast<long>(s.hoverFace),
                                static_cast<long>(ToRGB(s.gradientColor)), index);
+    if (drawn != 0) {
+        DrawCaption(s, face, s.mode == kModeCommand ? kNoColour : static_cast<long>(kGrey),
+                    s.mode != kModeCommand, HostCaptionColours(s));
+    }
+    return drawn;
+}
+
+int PaintClassic(State& s, BorderTable& table) { // style 0
+    int index = 0;
+    const int drawn = GreyFaceAndCaption(s, index);
     if (drawn == 0) {
         return 0;
     }
-    DrawCaption(s, face, s.mode == kModeCommand ? kNoColour : static_cast<long>(kGrey),
-                s.mode != kModeCommand, HostCaptionColours(s));
     const int state = ((s.pressedLook && s.mode != kModeCommand) || s.value) ? 3 : index;
     const COLORREF g = RGB(233, 233, 233);
     if (state == 1) {
@@ -354,15 +365,11 @@ int PaintClassic(State& s, BorderTable& table) { // style 0
 }
 
 int PaintRaised(State& s, BorderTable& table) { // style 1
-    const COLORREF face = s.Checked() ? s.checkedFace : s.light;
     int index = 0;
-    const int drawn = FillFace(s, face, static_cast<long>(s.hoverFace),
-                               static_cast<long>(ToRGB(s.gradientColor)), index);
+    const int drawn = GreyFaceAndCaption(s, index);
     if (drawn == 0) {
         return 0;
     }
-    DrawCaption(s, face, s.mode == kModeCommand ? kNoColour : static_cast<long>(kGrey),
-                s.mode != kModeCommand, HostCaptionColours(s));
     const bool sunken = s.PressedOver() || s.value;
     const COLORREF lit = sunken ? kGrey : kWhite;
     const COLORREF shadow = sunken ? kWhite : kGrey;
@@ -471,15 +478,11 @@ int PaintFlatGrey(State& s, BorderTable& table) { // style 3
 }
 
 int PaintThin(State& s, BorderTable& table) { // style 4
-    const COLORREF face = s.Checked() ? s.checkedFace : s.light;
     int index = 0;
-    const int drawn = FillFace(s, face, static_cast<long>(s.hoverFace),
-                               static_cast<long>(ToRGB(s.gradientColor)), index);
+    const int drawn = GreyFaceAndCaption(s, index);
     if (drawn == 0) {
         return 0;
     }
-    DrawCaption(s, face, s.mode == kModeCommand ? kNoColour : static_cast<long>(kGrey),
-                s.mode != kModeCommand, HostCaptionColours(s));
     const bool sunken = s.PressedOver() || s.value;
     SetWholeTable(table, OuterLeft, sunken ? kGrey : kWhite, sunken ? kWhite : kGrey);
     DrawBorderRings(s, table);
@@ -487,15 +490,11 @@ int PaintThin(State& s, BorderTable& table) { // style 4
 }
 
 int PaintFlat(State& s, BorderTable& table) { // style 5
-    const COLORREF face = s.Checked() ? s.checkedFace : s.light;
     int index = 0;
-    const int drawn = FillFace(s, face, static_cast<long>(s.hoverFace),
-                               static_cast<long>(ToRGB(s.gradientColor)), index);
+    const int drawn = GreyFaceAndCaption(s, index);
     if (drawn == 0) {
         return 0;
     }
-    DrawCaption(s, face, s.mode == kModeCommand ? kNoColour : static_cast<long>(kGrey),
-                s.mode != kModeCommand, HostCaptionColours(s));
     if (s.IsOver() || s.value) {
         const bool sunken = s.PressedOver();
         SetWholeTable(table, OuterLeft, sunken ? kGrey : kWhite, sunken ? kWhite : kGrey);
@@ -511,15 +510,11 @@ int PaintFlat(State& s, BorderTable& table) { // style 5
 }
 
 int PaintSoft(State& s, BorderTable& table) { // style 6
-    const COLORREF face = s.Checked() ? s.checkedFace : s.light;
     int index = 0;
-    const int drawn = FillFace(s, face, static_cast<long>(s.hoverFace),
-                               static_cast<long>(ToRGB(s.gradientColor)), index);
+    const int drawn = GreyFaceAndCaption(s, index);
     if (drawn == 0) {
         return 0;
     }
-    DrawCaption(s, face, s.mode == kModeCommand ? kNoColour : static_cast<long>(kGrey),
-                s.mode != kModeCommand, HostCaptionColours(s));
     const bool sunken = s.PressedOver() || s.value;
     const COLORREF lit = ShadeColor(0xDFDFDF, 8);
     SetWholeTable(table, MiddleLeft, sunken ? kGrey : lit, sunken ? lit : kGrey);

@@ -1432,4 +1432,30 @@ void gwButtons_H::AccessKeyPress(short keyAscii) {
     L::ClickHandling(s);
 }
 
+void gwButtons_H::ForwardOLECompleteDrag(long& effect) {
+    m->events.OLECompleteDrag(effect);
+}
+
+void gwButtons_H::ForwardOLEDragDrop(IDataObject* data, long& effect, short button, short shift,
+                                     float x, float y) {
+    m->events.OLEDragDrop(data, effect, button, shift, x, y);
+}
+
+void gwButtons_H::ForwardOLEDragOver(IDataObject* data, long& effect, short button, short shift,
+                                     float x, float y, short state) {
+    m->events.OLEDragOver(data, effect, button, shift, x, y, state);
+}
+
+void gwButtons_H::ForwardOLEGiveFeedback(long& effect, bool& defaultCursors) {
+    m->events.OLEGiveFeedback(effect, defaultCursors);
+}
+
+void gwButtons_H::ForwardOLESetData(IDataObject* data, short& dataFormat) {
+    m->events.OLESetData(data, dataFormat);
+}
+
+void gwButtons_H::ForwardOLEStartDrag(IDataObject* data, long& allowedEffects) {
+    m->events.OLEStartDrag(data, allowedEffects);
+}
+
 } // namespace kavsafe::controls

@@ -33,6 +33,7 @@
 #pragma once
 
 #include <windows.h>
+#include <objidl.h>
 
 #include <cstdint>
 #include <memory>
@@ -80,7 +81,9 @@ public:
     ~Picture();
 
     Kind GetKind() const { return m_kind; }
-    HBITMAP Bitmap() const { return m_kind == Kind::Bitmap ? static_cast<HBITMAP>(m_handle) : nullptr; }
+    HBITMAP Bitmap() const {
+        return m_kind == Kind::Bitmap ? static_cast<HBITMAP>(m_handle) : nullptr;
+    }
     HICON Icon() const { return m_kind == Kind::Icon ? static_cast<HICON>(m_handle) : nullptr; }
 
 private:
@@ -143,6 +146,15 @@ public:
     virtual void KeyPress(short& /*keyAscii*/) {}
     virtual void KeyUp(short& /*keyCode*/, short& /*shift*/) {}
     virtual void MouseOnButton(bool /*onButton*/) {}
+    // Drag and drop events of the host, passed on unchanged (see the Forward methods).
+    virtual void OLECompleteDrag(long& /*effect*/) {}
+    virtual void OLEDragDrop(IDataObject* /*data*/, long& /*effect*/, short /*button*/,
+                             short /*shift*/, float /*x*/, float /*y*/) {}
+    virtual void OLEDragOver(IDataObject* /*data*/, long& /*effect*/, short /*button*/,
+                             short /*shift*/, float /*x*/, float /*y*/, short /*state*/) {}
+    virtual void OLEGiveFeedback(long& /*effect*/, bool& /*defaultCursors*/) {}
+    virtual void OLESetData(IDataObject* /*data*/, short& /*dataFormat*/) {}
+    virtual void OLEStartDrag(IDataObject* /*data*/, long& /*allowedEffects*/) {}
 };
 
 class gwButtons_H;
@@ -228,6 +240,17 @@ public:
     // The characters the host routes to AccessKeyPress (from the last "&" of the caption).
     std::wstring AccessKeys() const;
     void AccessKeyPress(short keyAscii);
+
+    // A host with drag and drop hands its drag events to the control, which raises them as
+    // its own events with the same arguments.
+    void ForwardOLECompleteDrag(long& effect);
+    void ForwardOLEDragDrop(IDataObject* data, long& effect, short button, short shift, float x,
+                            float y);
+    void ForwardOLEDragOver(IDataObject* data, long& effect, short button, short shift, float x,
+                            float y, short state);
+    void ForwardOLEGiveFeedback(long& effect, bool& defaultCursors);
+    void ForwardOLESetData(IDataObject* data, short& dataFormat);
+    void ForwardOLEStartDrag(IDataObject* data, long& allowedEffects);
 
     // Routes an access key (case-insensitive) to the first visible, enabled button of the
     // container whose AccessKeys() holds it: that button takes the focus and gets

@@ -308,6 +308,55 @@ TEST_F(ButtonTest, AHandlerThatDestroysItsButtonEndsTheMessageThere) {
     }
 }
 
+TEST_F(ButtonTest, DragEventsOfTheHostReachTheHandlerAndItsAnswersComeBack) {
+    struct DragEvents : Recorder {
+        std::vector<std::string> seen;
+        void OLEStartDrag(IDataObject*, long& allowed) override {
+            seen.push_back("start " + std::to_string(allowed));
+            allowed = DROPEFFECT_COPY;
+        }
+        void OLEDragOver(IDataObject*, long& effect, short button, short shift, float x, float y,
+                         short state) override {
+            seen.push_back("over " + std::to_string(button) + std::to_string(shift) +
+                           std::to_string(static_cast<int>(x)) +
+                           std::to_string(static_cast<int>(y)) + std::to_string(state));
+            effect = DROPEFFECT_NONE;
+        }
+        void OLEGiveFeedback(long&, bool& defaultCursors) override {
+            seen.push_back("feedback");
+            defaultCursors = false;
+        }
+        void OLESetData(IDataObject*, short& format) override {
+            seen.push_back("setdata " + std::to_string(format));
+            format = CF_UNICODETEXT;
+        }
+        void OLEDragDrop(IDataObject*, long& effect, short, short, float, float) override {
+            seen.push_back("drop " + std::to_string(effect));
+        }
+        void OLECompleteDrag(long& effect) override {
+            seen.push_back("complete " + std::to_string(effect));
+        }
+    } events;
+    gwButtons_H& b = Make({10, 10, 105, 47}, nullptr, &events);
+
+    long effect = DROPEFFECT_COPY | DROPEFFECT_MOVE;
+    b.ForwardOLEStartDrag(nullptr, effect);
+    EXPECT_EQ(effect, DROPEFFECT_COPY);
+    b.ForwardOLEDragOver(nullptr, effect, 1, 2, 3.0f, 4.0f, 5);
+    EXPECT_EQ(effect, DROPEFFECT_NONE);
+    bool defaults = true;
+    b.ForwardOLEGiveFeedback(effect, defaults);
+    EXPECT_FALSE(defaults);
+    short format = CF_TEXT;
+    b.ForwardOLESetData(nullptr, format);
+    EXPECT_EQ(format, CF_UNICODETEXT);
+    effect = DROPEFFECT_MOVE;
+    b.ForwardOLEDragDrop(nullptr, effect, 1, 0, 0.0f, 0.0f);
+    b.ForwardOLECompleteDrag(effect);
+    EXPECT_EQ(events.seen, (std::vector<std::string>{"start 3", "over 12345", "feedback",
+                                                     "setdata 1", "drop 2", "complete 2"}));
+}
+
 TEST_F(ButtonTest, ArrowKeysGoToTheContainerNotToKeyDown) {
     gwButtons_H& b = Make();
     const std::pair<WPARAM, LPARAM> expected[] = {

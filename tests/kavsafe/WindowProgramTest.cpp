@@ -19,13 +19,6 @@ namespace {
 
 constexpr wchar_t kCaption[] = L"QUOR备份管理";
 
-template <typename Done> bool Eventually(Done done, int timeoutMs = 20000) {
-    for (int waited = 0; waited < timeoutMs && !done(); waited += 50) {
-        Sleep(50);
-    }
-    return done();
-}
-
 // A left click at a point of the screen, through the system's input queue.
 void ClickAt(POINT screen) {
     SetCursorPos(screen.x, screen.y);
@@ -82,7 +75,7 @@ HWND FocusOf(HWND window) {
     GUITHREADINFO info{};
     info.cbSize = sizeof(info);
     return GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) ? info.hwndFocus
-                                                                               : nullptr;
+                                                                              : nullptr;
 }
 
 // True once the window's thread has processed a message sent to it: the window answers.

@@ -21,17 +21,6 @@ const std::wstring kBackupQuestion = L"备份过程中将暂停服务。\r\n\r\n
 const std::wstring kRestoreQuestion =
     L"此操作将覆盖现有数据，且恢复过程中将暂停服务。\r\n\r\n您确定要恢复选中备份？";
 
-RECT RectInParent(HWND control) {
-    RECT rect{};
-    GetWindowRect(control, &rect);
-    MapWindowPoints(nullptr, GetParent(control), reinterpret_cast<POINT*>(&rect), 2);
-    return rect;
-}
-
-bool SameRect(const RECT& a, const RECT& b) {
-    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
-}
-
 LOGFONTW FontOf(HWND control) {
     LOGFONTW font{};
     GetObjectW(reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)), sizeof(font),
@@ -181,13 +170,7 @@ TEST_F(WindowTest, LayoutFollowsTheTwipTableAtTheScreenDpi) {
     EXPECT_EQ(client.bottom, 228);
 
     // Fixed frame with a close box only, centred on the screen.
-    const LONG style = GetWindowLongW(window.Window(), GWL_STYLE);
-    EXPECT_TRUE(style & WS_SYSMENU);
-    EXPECT_FALSE(style & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX));
-    RECT frame{};
-    GetWindowRect(window.Window(), &frame);
-    EXPECT_NEAR((frame.left + frame.right) / 2, GetSystemMetrics(SM_CXSCREEN) / 2, 1);
-    EXPECT_NEAR((frame.top + frame.bottom) / 2, GetSystemMetrics(SM_CYSCREEN) / 2, 1);
+    EXPECT_TRUE(FixedAndCentred(window.Window()));
 
     EXPECT_TRUE(SameRect(RectInParent(Item(Control::ChgPath)), {300, 8, 384, 22}));
     EXPECT_TRUE(SameRect(RectInParent(List()), {2, 28, 291, 224}));

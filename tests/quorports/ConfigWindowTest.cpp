@@ -24,24 +24,6 @@ using Control = frmConfig::Control;
 constexpr wchar_t kApache[] = L"QUOR_Apache";
 constexpr wchar_t kMySql[] = L"QUOR_MySQL";
 
-template <typename Done> bool Eventually(Done done) {
-    for (int i = 0; i < 400 && !done(); ++i) {
-        Sleep(50);
-    }
-    return done();
-}
-
-RECT RectInParent(HWND control) {
-    RECT rect{};
-    GetWindowRect(control, &rect);
-    MapWindowPoints(nullptr, GetParent(control), reinterpret_cast<POINT*>(&rect), 2);
-    return rect;
-}
-
-bool SameRect(const RECT& a, const RECT& b) {
-    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
-}
-
 // True once the running service takes the stop control; a service that has only just reported
 // RUNNING may not yet, and the SCM then refuses the stop.
 bool AcceptsStop(const wchar_t* name) {
@@ -142,13 +124,7 @@ TEST_F(ConfigWindowTest, LayoutFollowsTheTwipTableAtTheScreenDpi) {
     EXPECT_EQ(client.bottom, 129);
 
     // Fixed frame with a close box only, centred on the screen.
-    const LONG style = GetWindowLongW(window.Window(), GWL_STYLE);
-    EXPECT_TRUE(style & WS_SYSMENU);
-    EXPECT_FALSE(style & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX));
-    RECT frame{};
-    GetWindowRect(window.Window(), &frame);
-    EXPECT_NEAR((frame.left + frame.right) / 2, GetSystemMetrics(SM_CXSCREEN) / 2, 1);
-    EXPECT_NEAR((frame.top + frame.bottom) / 2, GetSystemMetrics(SM_CYSCREEN) / 2, 1);
+    EXPECT_TRUE(FixedAndCentred(window.Window()));
 
     // Port boxes start where both labels end; the service buttons lie past the right edge.
     EXPECT_TRUE(SameRect(RectInParent(Item(Control::ApacheBox)), {140, 34, 187, 56}));

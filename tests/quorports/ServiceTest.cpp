@@ -19,14 +19,6 @@ using namespace quor::test;
 
 constexpr wchar_t kMySql[] = L"QUOR_MySQL";
 
-// Polls done() for up to 20 seconds.
-template <typename Done> bool Eventually(Done done) {
-    for (int i = 0; i < 400 && !done(); ++i) {
-        Sleep(50);
-    }
-    return done();
-}
-
 // A service's registration as the SCM reports it.
 struct Registration {
     DWORD type = 0, start = 0, errorControl = 0;

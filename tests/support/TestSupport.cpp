@@ -281,6 +281,27 @@ HWND WaitForWindow(DWORD processId, const wchar_t* className, const std::wstring
     return nullptr;
 }
 
+RECT RectInParent(HWND control) {
+    RECT rect{};
+    GetWindowRect(control, &rect);
+    MapWindowPoints(nullptr, GetParent(control), reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+bool SameRect(const RECT& a, const RECT& b) {
+    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+
+bool FixedAndCentred(HWND window) {
+    const LONG style = GetWindowLongW(window, GWL_STYLE);
+    RECT frame{};
+    GetWindowRect(window, &frame);
+    const auto withinPixel = [](LONG a, int b) { return a - b >= -1 && a - b <= 1; };
+    return (style & WS_SYSMENU) && !(style & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX)) &&
+           withinPixel((frame.left + frame.right) / 2, GetSystemMetrics(SM_CXSCREEN) / 2) &&
+           withinPixel((frame.top + frame.bottom) / 2, GetSystemMetrics(SM_CYSCREEN) / 2);
+}
+
 std::wstring TextOf(HWND window) {
     // WM_GETTEXT rather than GetWindowText: only the message reads an edit control's text in
     // another process. A window that does not answer reads as empty.

@@ -86,6 +86,22 @@ Started Start(const std::wstring& program, const std::wstring& arguments);
 // Waits for the process to end; its exit code, or nullopt after the time-out.
 std::optional<DWORD> WaitExit(const Started& started, DWORD timeoutMs = 30000);
 
+// Polls done() every 50 ms for up to timeoutMs; its last answer.
+template <typename Done> bool Eventually(Done done, int timeoutMs = 20000) {
+    for (int waited = 0; waited < timeoutMs && !done(); waited += 50) {
+        Sleep(50);
+    }
+    return done();
+}
+
+// A control's rectangle in its parent's client coordinates.
+RECT RectInParent(HWND control);
+bool SameRect(const RECT& a, const RECT& b);
+
+// A top-level window with a fixed frame, a close box and no minimise or maximise box, centred
+// on the screen (to a pixel).
+bool FixedAndCentred(HWND window);
+
 // Waits for a visible top-level window of the process with the given class (nullptr: any)
 // and caption; nullptr after the time-out.
 HWND WaitForWindow(DWORD processId, const wchar_t* className, const std::wstring& caption,
