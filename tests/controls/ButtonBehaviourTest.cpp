@@ -4,6 +4,7 @@
 #include "ButtonFixture.h"
 
 #include "ButtonState.h"
+#include "TestSupport.h"
 
 #include <commctrl.h>
 
@@ -22,25 +23,18 @@ int OptCount(HWND container) {
     return static_cast<int>(reinterpret_cast<INT_PTR>(Prop(container, "gw_OptCount")));
 }
 
-std::wstring WindowText(HWND window) {
-    wchar_t text[256] = {};
-    GetWindowTextW(window, text, 256);
-    return text;
-}
-
-COLORREF ScreenPixel(const gwButtons_H& button, int x, int y) {
-    const HDC dc = GetDC(button.hwnd());
-    const COLORREF colour = GetPixel(dc, x, y);
-    ReleaseDC(button.hwnd(), dc);
-    return colour;
-}
-
 // ---------------------------------------------------------------------------------------
 // Properties
 
 TEST_F(ButtonTest, OutOfRangeValuesLeavePropertiesUnchangedAndUnreported) {
     gwButtons_H& b = Make();
     host.changed.clear();
+    const auto state = [&] {
+        return std::vector<int>{b.ButtonStyle(),  b.Mode(),        b.CaptionAlign(),
+                                b.CaptionStyle(), b.CustomClick(), b.GradientMode(),
+                                b.PictureAlign(), b.ButtonShape(), b.PictureSize()};
+    };
+    const std::vector<int> defaults = state();
     b.ButtonStyle(8);
     b.ButtonStyle(-1);
     b.Mode(3);
@@ -51,22 +45,12 @@ TEST_F(ButtonTest, OutOfRangeValuesLeavePropertiesUnchangedAndUnreported) {
     b.PictureAlign(6);
     b.ButtonShape(9);
     b.PictureSize(5);
-    EXPECT_EQ(b.ButtonStyle(), 0);
-    EXPECT_EQ(b.Mode(), 0);
-    EXPECT_EQ(b.CaptionAlign(), 2);
-    EXPECT_EQ(b.CaptionStyle(), 0);
-    EXPECT_EQ(b.CustomClick(), 0);
-    EXPECT_EQ(b.GradientMode(), 0);
-    EXPECT_EQ(b.PictureAlign(), 0);
-    EXPECT_EQ(b.ButtonShape(), 0);
-    EXPECT_EQ(b.PictureSize(), 0);
+    EXPECT_EQ(state(), defaults);
     EXPECT_TRUE(host.changed.empty());
 
     // In range, each change is reported under its bag key.
     b.ButtonStyle(7);
     b.PictureSize(2);
-    EXPECT_EQ(b.ButtonStyle(), 7);
-    EXPECT_EQ(b.PictureSize(), 2);
     EXPECT_EQ(host.changed, (std::vector<std::wstring>{L"BackStyle", L"ImgSize"}));
 }
 
@@ -75,7 +59,7 @@ TEST_F(ButtonTest, NewInstanceTakesDisplayNameParentFontAndDefaults) {
     host.parentFont = FontSpec{L"宋体", 12.0, true};
     gwButtons_H& b = Make();
     EXPECT_EQ(b.Caption(), L"cmdBackup");
-    EXPECT_EQ(WindowText(b.hwnd()), L"cmdBackup");
+    EXPECT_EQ(quor::test::TextOf(b.hwnd()), L"cmdBackup");
     EXPECT_EQ(b.Font(), host.parentFont);
     EXPECT_EQ(b.FontStyle(), 2);
     EXPECT_EQ(b.CaptionAlign(), 2);
@@ -381,19 +365,15 @@ TEST_F(ButtonTest, ArrowKeysGoToTheContainerNotToKeyDown) {
 
 TEST_F(ButtonTest, AccessKeyComesFromTheLastSingleAmpersand) {
     gwButtons_H& b = Make();
-    b.Caption(L"&Save and &Exit");
-    EXPECT_EQ(b.AccessKeys(), L"E");
-    b.Caption(L"No marker"); // leaves the key as it was
-    EXPECT_EQ(b.AccessKeys(), L"E");
-    b.Caption(L"Save && Exit"); // a literal ampersand is no marker
-    EXPECT_EQ(b.AccessKeys(), L"");
-    b.Caption(L"&Copy && Paste");
-    EXPECT_EQ(b.AccessKeys(), L"C");
-    b.Caption(L"Trailing&");
-    EXPECT_EQ(b.AccessKeys(), L"");
-    b.Caption(L"备份(&B)");
-    EXPECT_EQ(b.AccessKeys(), L"B");
-    EXPECT_EQ(WindowText(b.hwnd()), L"备份(&B)");
+    // In turn: a caption without a marker leaves the key as it was; "&&" is a literal ampersand.
+    const std::pair<const wchar_t*, const wchar_t*> captions[] = {
+        {L"&Save and &Exit", L"E"}, {L"No marker", L"E"}, {L"Save && Exit", L""},
+        {L"&Copy && Paste", L"C"},  {L"Trailing&", L""},  {L"备份(&B)", L"B"}};
+    for (const auto& [caption, key] : captions) {
+        b.Caption(caption);
+        EXPECT_EQ(b.AccessKeys(), key) << caption;
+    }
+    EXPECT_EQ(quor::test::TextOf(b.hwnd()), L"备份(&B)");
 }
 
 TEST_F(ButtonTest, AccessKeysClickThroughTheHostAndInAPlainWindow) {
@@ -478,11 +458,17 @@ TEST_F(ButtonTest, OptionGroupKeepsOneSelectedAndItsSlotsOnTheContainer) {
     EXPECT_FALSE(b.Value());
     a.Value(true); // the group still works after closing up
     EXPECT_FALSE(c.Value());
-    a.Mode(1);
-    c.Mode(0);
+
+    // Destroyed, A leaves the group too and C closes up into slot 1.
+    buttons[0].reset();
+    EXPECT_EQ(OptCount(container), 1);
+    EXPECT_EQ(Prop(container, "gw_Obj1"), &c);
+    c.Value(true); // would reach the destroyed button if it were still registered
+    EXPECT_TRUE(c.Value());
+    c.Mode(1);
     EXPECT_EQ(Prop(container, "gw_OptCount"), nullptr);
     EXPECT_EQ(Prop(container, "gw_Obj1"), nullptr);
-    EXPECT_TRUE(a.Value()); // a check box keeps its value
+    EXPECT_TRUE(c.Value()); // a check box keeps its value
 }
 
 TEST_F(ButtonTest, FocusSelectsAnOptionButtonOnlyWhenTheGroupHasNoSelection) {
@@ -503,18 +489,6 @@ TEST_F(ButtonTest, FocusSelectsAnOptionButtonOnlyWhenTheGroupHasNoSelection) {
     EXPECT_TRUE(a.Value());
     EXPECT_FALSE(b.Value());
     EXPECT_EQ(recorder.clicks, 2);
-}
-
-TEST_F(ButtonTest, DestroyedOptionButtonLeavesTheGroup) {
-    gwButtons_H& a = Make({10, 10, 105, 47});
-    Make({10, 60, 105, 97}).Mode(2);
-    a.Mode(2);
-    ASSERT_EQ(OptCount(container), 2);
-    buttons[1].reset();
-    EXPECT_EQ(OptCount(container), 1);
-    EXPECT_EQ(Prop(container, "gw_Obj1"), &a);
-    a.Value(true); // would reach the destroyed button if it were still registered
-    EXPECT_TRUE(a.Value());
 }
 
 // ---------------------------------------------------------------------------------------
@@ -554,22 +528,22 @@ TEST_F(ButtonTest, PressedLookDropsWhenTheCursorLeavesAndReturnsWithTheButtonHel
 
     SendMessageW(b.hwnd(), WM_LBUTTONDOWN, MK_LBUTTON, ClientPoint(x, y));
     Pump(20);
-    EXPECT_EQ(ScreenPixel(b, x, y), pressedFace);
+    EXPECT_EQ(Pixel(b, x, y), pressedFace);
 
     SetCursorPos(kLeft + 540, kTop + 380);
     ASSERT_TRUE(PumpUntil([&] { return recorder.onButton.size() >= 2; }));
-    EXPECT_EQ(ScreenPixel(b, x, y), normalFace);
+    EXPECT_EQ(Pixel(b, x, y), normalFace);
 
     // Back over the button with the left button still down.
     SetCursorPos(inside.x, inside.y);
     SendMessageW(b.hwnd(), WM_MOUSEMOVE, MK_LBUTTON, ClientPoint(x, y));
     Pump(20);
     EXPECT_EQ(recorder.onButton.back(), true);
-    EXPECT_EQ(ScreenPixel(b, x, y), pressedFace);
+    EXPECT_EQ(Pixel(b, x, y), pressedFace);
     SendMessageW(b.hwnd(), WM_LBUTTONUP, 0, ClientPoint(x, y));
     Pump(20);
     EXPECT_EQ(recorder.clicks, 1);
-    EXPECT_EQ(ScreenPixel(b, x, y), normalFace);
+    EXPECT_EQ(Pixel(b, x, y), normalFace);
 }
 
 TEST_F(ButtonTest, WindowDestroyedWhileHoveringStopsTheTimerAndDropsItsProperties) {
@@ -607,21 +581,7 @@ TEST_F(ButtonTest, WindowDestroyedWhileHoveringStopsTheTimerAndDropsItsPropertie
 }
 
 // ---------------------------------------------------------------------------------------
-// Default look and persistence
-
-TEST_F(ButtonTest, DefaultLookFollowsTheHostAndNeedsTheFocusRectangleInRunMode) {
-    gwButtons_H& b = Make();
-    b.ButtonStyle(2);
-    const COLORREF normalInnerTop = ScreenPixel(b, 47, 2);
-    host.displayAsDefault = true;
-    b.AmbientChanged(L"displayasdefault");
-    EXPECT_EQ(ScreenPixel(b, 47, 2), static_cast<COLORREF>(0xF7D7BD));
-    b.ShowFocusRect(false);
-    EXPECT_EQ(ScreenPixel(b, 47, 2), normalInnerTop);
-    b.ShowFocusRect(true);
-    b.AmbientChanged(L"DisplayAsDefault");
-    EXPECT_EQ(ScreenPixel(b, 47, 2), static_cast<COLORREF>(0xF7D7BD));
-}
+// Persistence
 
 TEST_F(ButtonTest, WrittenSettingsLeaveOutDefaultsAndKeepTheirOrder) {
     gwButtons_H& b = Make();
@@ -668,26 +628,17 @@ TEST_F(ButtonTest, SettingsSurviveARoundTripThroughTheBag) {
     original.MousePointer(2);
     PropertyBag bag;
     original.WriteProperties(bag);
+    const auto settings = [](const gwButtons_H& b) {
+        return std::tuple(b.Caption(), b.AccessKeys(), b.CaptionAlign(), b.CaptionStyle(),
+                          b.ButtonStyle(), b.Font(), b.ForeColor(), b.BackColor(),
+                          b.HoverBackColor(), b.HoverColorLocks(), b.GradientColor(),
+                          b.GradientMode(), b.Mode(), b.Value(), b.ShowFocusRect(),
+                          b.PictureAlign(), b.PictureSize(), b.MousePointer());
+    };
+    const auto expected = settings(original);
 
     gwButtons_H& copy = Make({10, 60, 105, 97}, &bag);
-    EXPECT_EQ(copy.Caption(), L"恢复(&R)");
-    EXPECT_EQ(copy.AccessKeys(), L"R");
-    EXPECT_EQ(copy.CaptionAlign(), 0);
-    EXPECT_EQ(copy.CaptionStyle(), 2);
-    EXPECT_EQ(copy.ButtonStyle(), 6);
-    EXPECT_EQ(copy.Font(), (FontSpec{L"宋体", 12.0, false, true}));
-    EXPECT_EQ(copy.ForeColor(), 0x00112233u);
-    EXPECT_EQ(copy.BackColor(), 0x00445566u);
-    EXPECT_EQ(copy.HoverBackColor(), original.HoverBackColor());
-    EXPECT_EQ(copy.HoverColorLocks(), original.HoverColorLocks());
-    EXPECT_EQ(copy.GradientColor(), 0x00AABBCCu);
-    EXPECT_EQ(copy.GradientMode(), 4);
-    EXPECT_EQ(copy.Mode(), 2);
-    EXPECT_TRUE(copy.Value());
-    EXPECT_FALSE(copy.ShowFocusRect());
-    EXPECT_EQ(copy.PictureAlign(), 3);
-    EXPECT_EQ(copy.PictureSize(), 2);
-    EXPECT_EQ(copy.MousePointer(), 2);
+    EXPECT_EQ(settings(copy), expected);
     // The loaded option button joined the group, and being selected it deselected the original.
     EXPECT_EQ(OptCount(container), 2);
     EXPECT_EQ(Prop(container, "gw_Obj2"), &copy);
@@ -698,27 +649,7 @@ TEST_F(ButtonTest, SettingsSurviveARoundTripThroughTheBag) {
     EXPECT_EQ(again.Keys(), bag.Keys());
 }
 
-TEST_F(ButtonTest, StoredSettingsOfTheManagerWindowAndDamagedValues) {
-    // The three buttons of the backup manager are loaded from these settings.
-    PropertyBag bag;
-    bag.Write(L"Caption", std::wstring(L"备份"));
-    bag.Write(L"CapAlign", 2);
-    bag.Write(L"BackStyle", 2);
-    bag.Write(L"Font", FontSpec{L"宋体", 12.0});
-    bag.Write(L"cGradient", 0);
-    bag.Write(L"Mode", 0);
-    bag.Write(L"Value", false);
-    bag.Write(L"cBack", static_cast<std::int32_t>(kButtonFace));
-    gwButtons_H& b = Make({10, 10, 105, 47}, &bag);
-    EXPECT_EQ(b.Caption(), L"备份");
-    EXPECT_EQ(WindowText(b.hwnd()), L"备份");
-    EXPECT_EQ(b.ButtonStyle(), 2);
-    EXPECT_EQ(b.GradientColor(), 0u);
-    EXPECT_EQ(b.BackColor(), kButtonFace);
-    EXPECT_EQ(b.HoverBackColor(), kButtonFace);
-    EXPECT_TRUE(b.Enabled());
-    EXPECT_TRUE(IsWindowVisible(b.hwnd()));
-
+TEST_F(ButtonTest, DamagedStoredValuesReadAsDefaults) {
     // Values outside their range read as their defaults; a custom shape without picture is
     // rectangular; a command button is never selected.
     PropertyBag damaged;
@@ -728,7 +659,7 @@ TEST_F(ButtonTest, StoredSettingsOfTheManagerWindowAndDamagedValues) {
     damaged.Write(L"Value", true);
     damaged.Write(L"ImgSize", 17);
     damaged.Write(L"CapAlign", -4);
-    gwButtons_H& d = Make({10, 60, 105, 97}, &damaged);
+    gwButtons_H& d = Make({10, 10, 105, 47}, &damaged);
     EXPECT_EQ(d.ButtonStyle(), 0);
     EXPECT_EQ(d.ButtonShape(), 0);
     EXPECT_FALSE(d.Value());

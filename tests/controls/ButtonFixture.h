@@ -164,6 +164,14 @@ protected:
 
     static LPARAM ClientPoint(int x, int y) { return MAKELPARAM(x, y); }
 
+    // The colour on the screen at client (x, y) of a button.
+    static COLORREF Pixel(const gwButtons_H& button, int x, int y) {
+        const HDC dc = GetDC(button.hwnd());
+        const COLORREF colour = GetPixel(dc, x, y);
+        ReleaseDC(button.hwnd(), dc);
+        return colour;
+    }
+
     static void LeftClick(const gwButtons_H& button, int x = 20, int y = 10) {
         SendMessageW(button.hwnd(), WM_LBUTTONDOWN, MK_LBUTTON, ClientPoint(x, y));
         SendMessageW(button.hwnd(), WM_LBUTTONUP, 0, ClientPoint(x, y));
