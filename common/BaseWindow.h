@@ -8,6 +8,9 @@ namespace quor {
 // The object travels in CreateWindowExW's lpParam, is stored in GWLP_USERDATA at
 // WM_NCCREATE and cleared at WM_NCDESTROY; every message in between goes to
 // Derived::HandleMessage.
+// The resource id of a program's icon in its resource script.
+inline constexpr int kProgramIcon = 1;
+
 template <typename Derived> class BaseWindow {
 public:
     HWND Window() const { return m_hwnd; }
@@ -23,14 +26,22 @@ protected:
     }
 
     // Registers the class of the derived window: its procedure, the arrow cursor, the
-    // application icon and the dialog background. Registering it again is harmless.
+    // program's icon (resource 1; the system's application icon for a program without one)
+    // and the dialog background. Registering it again is harmless.
     static void RegisterWindowClass(HINSTANCE instance, const wchar_t* className) {
         WNDCLASSEXW windowClass{};
         windowClass.cbSize = sizeof(windowClass);
         windowClass.lpfnWndProc = WindowProc;
         windowClass.hInstance = instance;
         windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-        windowClass.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
+        windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(kProgramIcon));
+        if (windowClass.hIcon) {
+            windowClass.hIconSm = static_cast<HICON>(
+                LoadImageW(instance, MAKEINTRESOURCEW(kProgramIcon), IMAGE_ICON,
+                           GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
+        } else {
+            windowClass.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
+        }
         windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
         windowClass.lpszClassName = className;
         RegisterClassExW(&windowClass);

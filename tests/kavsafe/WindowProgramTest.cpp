@@ -7,6 +7,7 @@
 #include "JobFixture.h"
 
 #include <commctrl.h>
+#include <shellapi.h>
 #include <shlobj.h>
 
 #include <functional>
@@ -272,8 +273,32 @@ TEST_F(WindowProgramTest, BackupWithTheMouseKeepsTheWindowBusyButResponsive) {
     EXPECT_EQ(WaitExit(m_started), 0u);
 }
 
+// The centre pixel of an icon drawn 32 pixels square on white.
+COLORREF IconCentre(HICON icon) {
+    const HDC screen = GetDC(nullptr);
+    const HDC dc = CreateCompatibleDC(screen);
+    const HBITMAP bitmap = CreateCompatibleBitmap(screen, 32, 32);
+    ReleaseDC(nullptr, screen);
+    const HGDIOBJ old = SelectObject(dc, bitmap);
+    const RECT all{0, 0, 32, 32};
+    FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    DrawIconEx(dc, 0, 0, icon, 32, 32, 0, nullptr, DI_NORMAL);
+    const COLORREF centre = GetPixel(dc, 16, 20);
+    SelectObject(dc, old);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    return centre;
+}
+
 TEST_F(WindowProgramTest, TabReachesTheEnabledButtonsAndEnterPressesThem) {
     Launch();
+    // The program file carries its own icon, a blue database, for the window and the shell.
+    HICON icon = nullptr;
+    ASSERT_EQ(ExtractIconExW(m_program.c_str(), 0, &icon, nullptr, 1), 1u);
+    const COLORREF centre = IconCentre(icon);
+    DestroyIcon(icon);
+    EXPECT_GT(GetBValue(centre), 150) << std::hex << centre;
+    EXPECT_LT(GetRValue(centre), 100) << std::hex << centre;
     SetForegroundWindow(m_main);
     ASSERT_TRUE(Eventually([&] { return FocusOf(m_main) == Item(Control::BackupList); }));
 
