@@ -28,12 +28,6 @@ inline int FontHeight(int hundredthsOfPoint, int dpi) {
     return -MulDiv(hundredthsOfPoint, dpi, 72 * 100);
 }
 
-struct FontTraits {
-    static HFONT invalid() { return nullptr; }
-    static void close(HFONT h) { DeleteObject(h); }
-};
-using FontHandle = Unique<FontTraits>;
-
 // SimSun ("宋体", GB2312 character set) of the given size in hundredths of a point.
 inline FontHandle CreateSimSun(int hundredthsOfPoint, int dpi, bool bold = false,
                                bool underline = false) {

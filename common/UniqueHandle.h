@@ -72,10 +72,26 @@ struct RegKeyTraits {
     static void close(HKEY h) { RegCloseKey(h); }
 };
 
+// GDI objects (bitmaps, regions, fonts, brushes, pens) are deleted with DeleteObject.
+template <typename H> struct GdiTraits {
+    static H invalid() { return nullptr; }
+    static void close(H h) { DeleteObject(h); }
+};
+struct MemoryDcTraits {
+    static HDC invalid() { return nullptr; }
+    static void close(HDC h) { DeleteDC(h); }
+};
+
 using FileHandle = Unique<FileTraits>;
 using KernelHandle = Unique<KernelTraits>;
 using FindHandle = Unique<FindTraits>;
 using ScHandle = Unique<ScTraits>;
 using RegKeyHandle = Unique<RegKeyTraits>;
+using BitmapHandle = Unique<GdiTraits<HBITMAP>>;
+using RegionHandle = Unique<GdiTraits<HRGN>>;
+using FontHandle = Unique<GdiTraits<HFONT>>;
+using BrushHandle = Unique<GdiTraits<HBRUSH>>;
+using PenHandle = Unique<GdiTraits<HPEN>>;
+using MemoryDcHandle = Unique<MemoryDcTraits>;
 
 } // namespace quor

@@ -1,4 +1,4 @@
-// Owners for the GDI handle kinds the button control draws with, and a selection guard.
+// The GDI owners the button control draws with, and a selection guard.
 #pragma once
 
 #include "UniqueHandle.h"
@@ -9,41 +9,12 @@
 
 namespace kavsafe::controls {
 
-struct GdiObjectTraits {
-    static HGDIOBJ invalid() { return nullptr; }
-    static void close(HGDIOBJ h) { DeleteObject(h); }
-};
-struct BitmapTraits {
-    static HBITMAP invalid() { return nullptr; }
-    static void close(HBITMAP h) { DeleteObject(h); }
-};
-struct RegionTraits {
-    static HRGN invalid() { return nullptr; }
-    static void close(HRGN h) { DeleteObject(h); }
-};
-struct FontTraits {
-    static HFONT invalid() { return nullptr; }
-    static void close(HFONT h) { DeleteObject(h); }
-};
-struct BrushTraits {
-    static HBRUSH invalid() { return nullptr; }
-    static void close(HBRUSH h) { DeleteObject(h); }
-};
-struct PenTraits {
-    static HPEN invalid() { return nullptr; }
-    static void close(HPEN h) { DeleteObject(h); }
-};
-struct MemoryDcTraits {
-    static HDC invalid() { return nullptr; }
-    static void close(HDC h) { DeleteDC(h); }
-};
-
-using BitmapHandle = quor::Unique<BitmapTraits>;
-using RegionHandle = quor::Unique<RegionTraits>;
-using FontHandle = quor::Unique<FontTraits>;
-using BrushHandle = quor::Unique<BrushTraits>;
-using PenHandle = quor::Unique<PenTraits>;
-using MemoryDc = quor::Unique<MemoryDcTraits>;
+using quor::BitmapHandle;
+using quor::BrushHandle;
+using quor::FontHandle;
+using quor::PenHandle;
+using quor::RegionHandle;
+using MemoryDc = quor::MemoryDcHandle;
 
 // Selects an object into a DC and puts the previous one back at scope end. Declare the
 // object's owner before the guard, so that it is deselected before it is deleted.
