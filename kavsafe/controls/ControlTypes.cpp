@@ -68,8 +68,7 @@ struct ComRelease {
     }
 };
 
-// Decodes a JPEG (or GIF) file through the platform's picture loader; the bitmap it hands
-// out belongs to the picture object, so a copy is returned.
+// The whole file, or nothing when it cannot be read or is too large to be a picture.
 std::vector<char> ReadFileBytes(const std::wstring& path) {
     std::vector<char> bytes;
     const quor::FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
@@ -89,6 +88,8 @@ std::vector<char> ReadFileBytes(const std::wstring& path) {
     return bytes;
 }
 
+// Decodes a JPEG (or GIF) file through the platform's picture loader; the bitmap it hands
+// out belongs to the picture object, so a copy is returned.
 HBITMAP LoadWithOle(const std::wstring& path) {
     const std::vector<char> bytes = ReadFileBytes(path);
     if (bytes.empty()) {
