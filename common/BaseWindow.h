@@ -1,21 +1,47 @@
 // Base for the programs' window classes: one static procedure forwards to the object.
 #pragma once
 
+#include "FormLayout.h"
+
 #include <windows.h>
 
 namespace quor {
 
-// The object travels in CreateWindowExW's lpParam, is stored in GWLP_USERDATA at
-// WM_NCCREATE and cleared at WM_NCDESTROY; every message in between goes to
-// Derived::HandleMessage.
 // The resource id of a program's icon in its resource script.
 inline constexpr int kProgramIcon = 1;
 
+// The object travels in CreateWindowExW's lpParam, is stored in GWLP_USERDATA at
+// WM_NCCREATE and cleared at WM_NCDESTROY; every message in between goes to
+// Derived::HandleMessage.
 template <typename Derived> class BaseWindow {
 public:
     HWND Window() const { return m_hwnd; }
 
+    // Creates the window through Derived::Create if needed and shows it; false when it could
+    // not be created.
+    bool Show(HINSTANCE instance, int showCommand) {
+        if (!static_cast<Derived*>(this)->Create(instance)) {
+            return false;
+        }
+        ShowWindow(m_hwnd, showCommand);
+        UpdateWindow(m_hwnd);
+        return true;
+    }
+
 protected:
+    // Registers the window class and creates this object's top-level window: a frame of the
+    // given style (fixed, without minimise and maximise boxes for the programs' windows)
+    // around a client area of the given size, centred on the screen. The frame's size
+    // depends on the theme, the client area does not. False when that failed.
+    bool CreateCentred(HINSTANCE instance, const wchar_t* className, const wchar_t* caption,
+                       DWORD style, SIZE client) {
+        RegisterWindowClass(instance, className);
+        const RECT frame = CentredFrame(client, style);
+        return CreateWindowExW(0, className, caption, style, frame.left, frame.top,
+                               frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr,
+                               instance, this) != nullptr;
+    }
+
     // Registers the window class (once per class name) and creates this object's top-level
     // window with the given caption, style and size; nullptr when that failed.
     HWND CreateTopLevel(HINSTANCE instance, const wchar_t* className, const wchar_t* caption,

@@ -216,23 +216,8 @@ bool frmKavSafe::Create(HINSTANCE instance) {
     m_linkFont = quor::CreateSimSun(1050, m_dpi, false, true);
     m_infoFont = quor::CreateSimSun(1500, m_dpi, true);
 
-    RegisterWindowClass(instance, kClassName);
     RegisterPanelClass(instance);
-    // A fixed frame without minimise and maximise boxes around the layout's client area,
-    // centred on the screen.
-    const RECT frame = quor::CentredFrame(ClientSize(m_dpi), kWindowStyle);
-    return CreateWindowExW(0, kClassName, kAppTitle, kWindowStyle, frame.left, frame.top,
-                           frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr,
-                           instance, this) != nullptr;
-}
-
-bool frmKavSafe::Show(HINSTANCE instance, int showCommand) {
-    if (!Create(instance)) {
-        return false;
-    }
-    ShowWindow(m_hwnd, showCommand);
-    UpdateWindow(m_hwnd);
-    return true;
+    return CreateCentred(instance, kClassName, kAppTitle, kWindowStyle, ClientSize(m_dpi));
 }
 
 LRESULT frmKavSafe::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {

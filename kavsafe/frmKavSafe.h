@@ -42,8 +42,7 @@ public:
 
     // Creates the window hidden and loads it; false when it could not be created.
     bool Create(HINSTANCE instance);
-    // Creates the window if needed and shows it; false when it could not be created.
-    bool Show(HINSTANCE instance, int showCommand);
+    using BaseWindow::Show; // creates the window if needed and shows it
 
     // Client-area size and control rectangles (left, top, right, bottom) in pixels at dpi;
     // the info label's rectangle is within the panel.

@@ -124,22 +124,7 @@ bool frmConfig::Create(HINSTANCE instance) {
     m_dpi = quor::ScreenDpi();
     m_font = quor::CreateSimSun(kFontSizeHundredths, m_dpi);
 
-    RegisterWindowClass(instance, kClassName);
-
-    // The layout fixes the client area; the frame around it depends on the theme.
-    const RECT frame = quor::CentredFrame(ClientSize(m_dpi), kWindowStyle);
-    return CreateWindowExW(0, kClassName, kConfigCaption, kWindowStyle, frame.left, frame.top,
-                           frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr,
-                           instance, this) != nullptr;
-}
-
-bool frmConfig::Show(HINSTANCE instance, int showCommand) {
-    if (!Create(instance)) {
-        return false;
-    }
-    ShowWindow(m_hwnd, showCommand);
-    UpdateWindow(m_hwnd);
-    return true;
+    return CreateCentred(instance, kClassName, kConfigCaption, kWindowStyle, ClientSize(m_dpi));
 }
 
 void frmConfig::Close() {

@@ -41,8 +41,7 @@ public:
     // Creates the window hidden and fills it from the services and the start-up state;
     // false when it could not be created.
     bool Create(HINSTANCE instance);
-    // Creates the window if needed and shows it; false when it could not be created.
-    bool Show(HINSTANCE instance, int showCommand);
+    using BaseWindow::Show; // creates the window if needed and shows it
     // Destroys the window, which ends the program's message loop.
     void Close();
 

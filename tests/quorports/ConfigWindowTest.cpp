@@ -36,30 +36,6 @@ bool AcceptsStop(const wchar_t* name) {
            (status.dwControlsAccepted & SERVICE_ACCEPT_STOP) != 0;
 }
 
-// The SCM's view of a service's command line, display name and description.
-struct Registration {
-    std::wstring binary, display, account, description;
-};
-Registration ReadRegistration(const wchar_t* name) {
-    const quor::ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-    const quor::ScHandle service(manager ? OpenServiceW(manager.get(), name, SERVICE_QUERY_CONFIG)
-                                         : nullptr);
-    std::vector<std::uint64_t> config(1024), description(1024);
-    DWORD needed = 0;
-    if (!service ||
-        !QueryServiceConfigW(service.get(), reinterpret_cast<QUERY_SERVICE_CONFIGW*>(config.data()),
-                             8192, &needed) ||
-        !QueryServiceConfig2W(service.get(), SERVICE_CONFIG_DESCRIPTION,
-                              reinterpret_cast<BYTE*>(description.data()), 8192, &needed)) {
-        return {};
-    }
-    const auto& c = *reinterpret_cast<const QUERY_SERVICE_CONFIGW*>(config.data());
-    const auto& d = *reinterpret_cast<const SERVICE_DESCRIPTIONW*>(description.data());
-    const auto text = [](const wchar_t* s) { return std::wstring(s ? s : L""); };
-    return {text(c.lpBinaryPathName), text(c.lpDisplayName), text(c.lpServiceStartName),
-            text(d.lpDescription)};
-}
-
 // Each case starts and ends with neither service registered; the stand-ins live in a root
 // whose path holds a space and Chinese characters.
 class ConfigWindowTest : public ::testing::Test {
@@ -278,7 +254,7 @@ TEST_F(ConfigWindowTest, InstallRegistersQuotedCommandLinesThatRun) {
         SCOPED_TRACE(row.index);
         m_window->cmdInstall_Click(row.index);
         ExpectRow(row.index, L"启动", true, L"卸载", true);
-        const Registration registration = ReadRegistration(row.name);
+        const Registration registration = ReadRegistration(row.name).value_or(Registration{});
         EXPECT_EQ(registration.binary, row.commandLine);
         EXPECT_EQ(registration.display, row.name);
         EXPECT_EQ(registration.account, L"LocalSystem");

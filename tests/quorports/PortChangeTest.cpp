@@ -13,15 +13,6 @@ using namespace quor::test;
 
 namespace {
 
-// Free ports that fit the port type, each different from the ones handed out before.
-int NextSmallPort() {
-    static int next = 21000 + static_cast<int>(GetCurrentProcessId() % 3000) * 3;
-    while (Listening(static_cast<unsigned short>(next))) {
-        ++next;
-    }
-    return next++;
-}
-
 class PortChangeTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -54,8 +45,8 @@ protected:
     }
 
     TempDir m_root{L" 端口 root"};
-    StandInApache m_apache{m_root.path(), static_cast<unsigned short>(NextSmallPort())};
-    StandInMySql m_mysql{m_root.path(), static_cast<unsigned short>(NextSmallPort())};
+    StandInApache m_apache{m_root.path(), NextSmallPort()};
+    StandInMySql m_mysql{m_root.path(), NextSmallPort()};
     AppState m_state;
     ProbeSocket m_probe;
     FakeDialogs m_dialogs;

@@ -16,16 +16,6 @@ namespace {
 
 constexpr wchar_t kCaption[] = L"QUOR服务端口配置";
 
-// Free ports of four digits (what the port boxes take), each different from the ones handed
-// out before, away from the fallback ports 8000 to 8009.
-unsigned short NextSmallPort() {
-    static int next = 4100 + static_cast<int>(GetCurrentProcessId() % 1200) * 3;
-    while (Listening(static_cast<unsigned short>(next))) {
-        ++next;
-    }
-    return static_cast<unsigned short>(next++);
-}
-
 std::vector<HWND> Children(HWND parent) {
     std::vector<HWND> children;
     EnumChildWindows(

@@ -7,6 +7,8 @@
 #include "Text.h"
 #include "UniqueHandle.h"
 
+#include <vector>
+
 namespace quor::test {
 
 namespace {
@@ -72,6 +74,42 @@ unsigned short FreePort() {
         return 0;
     }
     return ntohs(address.sin_port);
+}
+
+unsigned short NextSmallPort() {
+    static int next = 4100 + static_cast<int>(GetCurrentProcessId() % 1200) * 3;
+    while (Listening(static_cast<unsigned short>(next))) {
+        ++next;
+    }
+    return static_cast<unsigned short>(next++);
+}
+
+std::optional<Registration> ReadRegistration(const wchar_t* name) {
+    const quor::ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    const quor::ScHandle service(manager ? OpenServiceW(manager.get(), name, SERVICE_QUERY_CONFIG)
+                                         : nullptr);
+    // 8 KiB each: the largest configuration the SCM hands out.
+    std::vector<std::uint64_t> config(1024), description(1024);
+    DWORD needed = 0;
+    if (!service ||
+        !QueryServiceConfigW(service.get(), reinterpret_cast<QUERY_SERVICE_CONFIGW*>(config.data()),
+                             8192, &needed) ||
+        !QueryServiceConfig2W(service.get(), SERVICE_CONFIG_DESCRIPTION,
+                              reinterpret_cast<BYTE*>(description.data()), 8192, &needed)) {
+        return std::nullopt;
+    }
+    const auto& c = *reinterpret_cast<const QUERY_SERVICE_CONFIGW*>(config.data());
+    const auto& d = *reinterpret_cast<const SERVICE_DESCRIPTIONW*>(description.data());
+    const auto text = [](const wchar_t* s) { return std::wstring(s ? s : L""); };
+    return Registration{c.dwServiceType,
+                        c.dwStartType,
+                        c.dwErrorControl,
+                        text(c.lpBinaryPathName),
+                        text(c.lpLoadOrderGroup),
+                        text(c.lpDependencies),
+                        text(c.lpServiceStartName),
+                        text(c.lpDisplayName),
+                        text(d.lpDescription)};
 }
 
 bool Listening(unsigned short port) {

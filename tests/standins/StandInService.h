@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 
 namespace quor::test {
@@ -16,6 +17,19 @@ unsigned short FreePort();
 
 // True when a TCP connection to 127.0.0.1:port is accepted.
 bool Listening(unsigned short port);
+
+// Free ports of four digits (what the configurator's port boxes take), each different from
+// the ones handed out before in this process and away from the fallback ports 8000 to 8009.
+unsigned short NextSmallPort();
+
+// A service's registration as the SCM reports it.
+struct Registration {
+    DWORD type = 0, start = 0, errorControl = 0;
+    std::wstring binary, group, dependencies, account, display, description;
+    bool operator==(const Registration&) const = default;
+};
+// nullopt when the service is not registered or cannot be queried.
+std::optional<Registration> ReadRegistration(const wchar_t* name);
 
 // Stops the service if it runs (killing its process if it will not stop) and deletes it.
 // True when no service of that name is left.
