@@ -3,6 +3,7 @@
 
 #include "ArchiveReader.h"
 #include "Crc32.h"
+#include "EntryContent.h"
 #include "TestSupport.h"
 #include "UniqueHandle.h"
 #include "Vint.h"
@@ -73,7 +74,16 @@ Status ReadBack(const std::wstring& archive, Catalog& catalog) {
     ArchiveInput input;
     BI_RETURN_IF_FAILED(input.Open(archive));
     BI_RETURN_IF_FAILED(ReadCatalog(input, catalog));
-    return VerifyContent(input, catalog);
+    class Discard : public ContentSink {
+        Status Write(const std::uint8_t*, std::size_t) override { return Status::Ok(); }
+    } discard;
+    ContentReader content(input, catalog);
+    for (const CatalogEntry& entry : catalog.entries) {
+        if (!entry.directory) {
+            BI_RETURN_IF_FAILED(content.Read(entry, discard));
+        }
+    }
+    return Status::Ok();
 }
 
 bool SetModified(const std::wstring& path, std::uint64_t fileTime) {

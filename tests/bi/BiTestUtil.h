@@ -49,7 +49,7 @@ std::string EntryBlock(const RawEntry& entry);
 // Signature, main header, the given blocks and the end header.
 std::string Archive(const std::string& blocks);
 
-// Opens the archive, reads every header and checks every CRC32, as extraction does first.
+// Opens the archive, reads every header, unpacks every entry and checks its CRC32 or hash.
 Status ReadBack(const std::wstring& archive, Catalog& catalog);
 
 bool SetModified(const std::wstring& path, std::uint64_t fileTime);

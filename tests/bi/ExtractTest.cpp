@@ -62,7 +62,7 @@ TEST_F(BiExtractTest, OverwritesExistingFilesWhateverTheirAttributes) {
 }
 
 // An entry that cannot be created (its parent is a file, or a folder stands in its place)
-// undoes the run: what it added goes, what was there before stays, and a destination the run
+// undoes the run: what it added goes, what it replaced comes back, and a destination the run
 // made disappears.
 TEST_F(BiExtractTest, RemovesWhatItCreatedWhenAnEntryCannotBeWritten) {
     Status status = Extract(Archive(EntryBlock({.name = "x/a.txt", .content = "1"}) +
@@ -75,6 +75,7 @@ TEST_F(BiExtractTest, RemovesWhatItCreatedWhenAnEntryCannotBeWritten) {
     ASSERT_TRUE(WriteBytes(m_dest + L"\\keep\\mine.txt", "mine"));
     ASSERT_TRUE(MakeDirs(m_dest + L"\\taken"));
     status = Extract(Archive(EntryBlock({.name = "keep/new.txt", .content = "new"}) +
+                             EntryBlock({.name = "keep/mine.txt", .content = "theirs"}) +
                              EntryBlock({.name = "fresh/deep/f.txt", .content = "f"}) +
                              EntryBlock({.name = "taken", .content = "file"})));
     EXPECT_EQ(Failure::CreateOutput, status.failure());
@@ -84,8 +85,7 @@ TEST_F(BiExtractTest, RemovesWhatItCreatedWhenAnEntryCannotBeWritten) {
     EXPECT_TRUE(items.at(L"taken").directory);
 }
 
-// Content that no longer matches its CRC when it is copied (the archive changed after the
-// check) is caught on the second pass, and the run is undone.
+// Content that does not match its CRC is caught as it is written, and the run is undone.
 TEST_F(BiExtractTest, ChecksContentAgainWhileCopying) {
     ASSERT_TRUE(WriteBytes(m_dir / L"example.rar", ExampleArchive()));
     ArchiveInput input;

@@ -102,6 +102,34 @@ TEST_F(BiProgramTest, ListsAndTestsWithMessages) {
     EXPECT_EQ("", RunBi(L"t -inul " + bare).output);
 }
 
+// Compressed archives of both formats: the listing names method, dictionary and solidity;
+// extraction leaves links out with RAR's warning code and one line saying so.
+TEST_F(BiProgramTest, ListsTestsAndExtractsCompressedArchives) {
+    const std::wstring samples = Env(L"QUOR_TESTDATA") + L"\\";
+    const RunResult best =
+        RunBi(L"l " + Quoted(samples + L"test_read_format_rar_compress_best.rar"));
+    EXPECT_EQ(0u, best.exitCode);
+    EXPECT_NE(std::string::npos, best.output.find("Format: RAR 2.9-4.x, not solid")) << best.output;
+    EXPECT_NE(std::string::npos, best.output.find("PPMd")) << best.output;
+    EXPECT_NE(std::string::npos, best.output.find("Link ")) << best.output;
+    const RunResult solid = RunBi(L"l " + Quoted(samples + L"test_read_format_rar5_solid.rar"));
+    EXPECT_NE(std::string::npos, solid.output.find("Format: RAR 5.0, solid")) << solid.output;
+    EXPECT_NE(std::string::npos, solid.output.find("m5           1 MiB")) << solid.output;
+
+    EXPECT_EQ(
+        0u,
+        RunBi(L"t -inul " + Quoted(samples + L"test_read_format_rar_compress_best.rar")).exitCode);
+    const std::wstring dest = m_root / L"out";
+    const RunResult extracted =
+        RunBi(L"x " + Quoted(samples + L"test_read_format_rar_compress_normal.rar") + L" " +
+              Quoted(dest));
+    EXPECT_EQ(1u, extracted.exitCode);
+    EXPECT_NE(std::string::npos, extracted.output.find("1 link(s) not created"))
+        << extracted.output;
+    EXPECT_EQ(20111u, ReadBytes(dest + L"\\LibarchiveAddingTest.html").value_or("").size());
+    EXPECT_FALSE(quor::PathExists(dest + L"\\testlink"));
+}
+
 TEST_F(BiProgramTest, AnswersCommandLineErrorsWithCodeSeven) {
     ASSERT_TRUE(MakeDirs(m_data));
     const std::wstring data = Quoted(m_data);
@@ -137,7 +165,8 @@ TEST_F(BiProgramTest, AnswersWithRarExitCodes) {
     ASSERT_TRUE(WriteBytes(m_root / L"flipped.rar", flipped));
     ASSERT_TRUE(WriteBytes(m_root / L"cut.rar", ExampleArchive().substr(0, 91)));
     const std::pair<std::wstring, DWORD> cases[] = {
-        {Env(L"QUOR_TESTDATA") + L"\\test_read_format_rar5_compressed.rar", 2},
+        {Env(L"QUOR_TESTDATA") + L"\\test_read_format_rar5_encrypted.rar", 2},
+        {Env(L"QUOR_TESTDATA") + L"\\test_read_format_rar5_bad_tables.rar", 3},
         {m_root / L"flipped.rar", 3},
         {m_root / L"cut.rar", 3},
         {m_root / L"missing.rar", 6},

@@ -1,23 +1,76 @@
-// Checking reader of RAR 5.0 archives that hold stored entries.
-//
-// Blocks are read one after another from offset 8: CRC32, header size vint (at most 3 bytes),
-// then the header body, which is read whole (it is smaller than 2 MiB) and checked against the
-// CRC32 before any field in it is believed. The extra area is located from the end of the
-// header, so fields a later format version adds in between do not disturb it.
+// Checking reader of RAR archive headers: the archive file, finding the signature, and the
+// choice between the RAR 5.0 and the RAR 2.9-4.x reader.
 #include "ArchiveReader.h"
 
-#include "Crc32.h"
-#include "EntryName.h"
+#include "CatalogReaders.h"
+#include "Rar4Format.h"
 #include "RarFormat.h"
 #include "Text.h"
-#include "Vint.h"
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace bi {
 
 namespace {
+
+enum class Signature { None, Rar4, Rar5, Rar14, Newer };
+
+Signature SignatureAt(const std::uint8_t* at, std::size_t have) {
+    if (have >= rar::kSignatureSize &&
+        std::memcmp(at, rar::kSignature50, rar::kSignatureSize) == 0) {
+        return Signature::Rar5;
+    }
+    if (have >= rar4::kMarkerSize && std::memcmp(at, rar4::kMarker, rar4::kMarkerSize) == 0) {
+        return Signature::Rar4;
+    }
+    if (have >= sizeof(rar::kSignature13) &&
+        std::memcmp(at, rar::kSignature13, sizeof(rar::kSignature13)) == 0) {
+        return Signature::Rar14;
+    }
+    // A later generation byte (2 or more), or generation 1 with an unknown last byte.
+    if (have >= rar::kSignatureSize &&
+        std::memcmp(at, rar::kSignature50, rar::kCommonSignaturePrefix) == 0 &&
+        at[rar::kGenerationByte] >= rar::kSignature50[rar::kGenerationByte]) {
+        return Signature::Newer;
+    }
+    return Signature::None;
+}
+
+// A self-extracting archive is a Windows (MZ) or ELF program with the archive behind it.
+bool IsProgram(const std::uint8_t* at, std::size_t have) {
+    return (have >= 2 && at[0] == 'M' && at[1] == 'Z') ||
+           (have >= 4 && at[0] == 0x7F && at[1] == 'E' && at[2] == 'L' && at[3] == 'F');
+}
+
+// Finds the signature at the start of the file, or behind a self-extractor's program within
+// the first MiB; only a complete RAR 2.9-4.x or RAR 5.0 signature counts there.
+Status FindSignature(const ArchiveInput& input, Signature& kind, std::uint64_t& offset) {
+    const std::size_t window =
+        static_cast<std::size_t>(std::min<std::uint64_t>(input.size(), rar4::kSfxSearchLimit));
+    std::vector<std::uint8_t> lead(window);
+    BI_RETURN_IF_FAILED(input.ReadAt(0, lead.data(), window));
+    offset = 0;
+    kind = SignatureAt(lead.data(), window);
+    if (kind != Signature::None || !IsProgram(lead.data(), window)) {
+        return Status::Ok();
+    }
+    for (std::size_t at = 1; at + rar4::kMarkerSize <= window; ++at) {
+        if (lead[at] != rar4::kMarker[0]) {
+            continue;
+        }
+        const Signature found = SignatureAt(lead.data() + at, window - at);
+        if (found == Signature::Rar4 || found == Signature::Rar5) {
+            kind = found;
+            offset = at;
+            return Status::Ok();
+        }
+    }
+    return Status::Ok();
+}
+
+} // namespace
 
 std::wstring AtOffset(std::uint64_t offset) {
     wchar_t text[40];
@@ -25,392 +78,25 @@ std::wstring AtOffset(std::uint64_t offset) {
     return text;
 }
 
-std::uint32_t ReadUint32(const std::uint8_t* at) {
-    return static_cast<std::uint32_t>(at[0]) | (static_cast<std::uint32_t>(at[1]) << 8) |
-           (static_cast<std::uint32_t>(at[2]) << 16) | (static_cast<std::uint32_t>(at[3]) << 24);
+std::wstring CatalogEntry::Shown() const {
+    std::wstring shown;
+    quor::FromUtf8(name, shown);
+    return shown;
 }
 
-std::uint64_t ReadUint64(const std::uint8_t* at) {
-    return static_cast<std::uint64_t>(ReadUint32(at)) |
-           (static_cast<std::uint64_t>(ReadUint32(at + 4)) << 32);
-}
-
-std::uint64_t UnixToFileTime(std::uint64_t seconds, std::uint32_t nanoseconds) {
-    return (seconds + rar::kUnixEpochInFileTimeSeconds) * rar::kFileTimeUnitsPerSecond +
-           nanoseconds / 100;
-}
-
-// Bounds-checked reading of the fields of one header.
-class FieldReader {
-public:
-    FieldReader(const std::uint8_t* data, std::size_t size) : m_data(data), m_size(size) {}
-
-    bool Vint(std::uint64_t& value) {
-        const VintValue decoded = DecodeVint(m_data + m_pos, m_size - m_pos);
-        if (decoded.status != VintStatus::Ok) {
-            return false;
-        }
-        value = decoded.value;
-        m_pos += decoded.length;
-        return true;
-    }
-    bool Uint32(std::uint32_t& value) {
-        if (m_size - m_pos < 4) {
-            return false;
-        }
-        value = ReadUint32(m_data + m_pos);
-        m_pos += 4;
-        return true;
-    }
-    bool Uint64(std::uint64_t& value) {
-        if (m_size - m_pos < 8) {
-            return false;
-        }
-        value = ReadUint64(m_data + m_pos);
-        m_pos += 8;
-        return true;
-    }
-    bool Bytes(std::uint64_t count, const std::uint8_t*& at) {
-        if (count > m_size - m_pos) {
-            return false;
-        }
-        at = m_data + m_pos;
-        m_pos += static_cast<std::size_t>(count);
-        return true;
-    }
-    std::size_t position() const { return m_pos; }
-    std::size_t remaining() const { return m_size - m_pos; }
-
-private:
-    const std::uint8_t* m_data;
-    std::size_t m_size;
-    std::size_t m_pos = 0;
-};
-
-// What the extra area of a file header says.
-struct ExtraFacts {
-    bool encrypted = false;
-    bool link = false;
-    bool hasTime = false;
-    std::uint64_t fileTime = 0;
-};
-
-void ReadTimeRecord(FieldReader record, ExtraFacts& facts) {
-    std::uint64_t flags = 0;
-    if (!record.Vint(flags) || !(flags & rar::timerec::kModified)) {
-        return;
-    }
-    const bool unixTime = (flags & rar::timerec::kUnix) != 0;
-    std::uint64_t modified = 0;
-    if (unixTime) {
-        std::uint32_t seconds = 0;
-        if (!record.Uint32(seconds)) {
-            return;
-        }
-        modified = seconds;
-    } else if (!record.Uint64(modified)) {
-        return;
-    }
-    if (!unixTime) {
-        facts.hasTime = true;
-        facts.fileTime = modified;
-        return;
-    }
-    std::uint32_t nanoseconds = 0;
-    if (flags & rar::timerec::kNanoseconds) {
-        // The nanosecond parts follow all the seconds fields, in the same order.
-        const int otherTimes = ((flags & rar::timerec::kCreated) ? 1 : 0) +
-                               ((flags & rar::timerec::kAccessed) ? 1 : 0);
-        const std::uint8_t* skipped = nullptr;
-        std::uint32_t value = 0;
-        if (record.Bytes(static_cast<std::uint64_t>(otherTimes) * rar::kUnixTimeFieldSize,
-                         skipped) &&
-            record.Uint32(value) && value < rar::timerec::kNanosecondLimit) {
-            nanoseconds = value;
-        }
-    }
-    facts.hasTime = true;
-    facts.fileTime = UnixToFileTime(modified, nanoseconds);
-}
-
-// Walks the records of an extra area. A record whose size is zero or runs past the area ends
-// the walk; the rest of the area is ignored.
-ExtraFacts ReadExtraArea(const std::uint8_t* area, std::size_t size) {
-    ExtraFacts facts;
-    FieldReader reader(area, size);
-    while (reader.remaining() > 0) {
-        std::uint64_t recordSize = 0;
-        const std::uint8_t* record = nullptr;
-        if (!reader.Vint(recordSize) || recordSize == 0 || !reader.Bytes(recordSize, record)) {
-            break;
-        }
-        FieldReader fields(record, static_cast<std::size_t>(recordSize));
-        std::uint64_t type = 0;
-        if (!fields.Vint(type)) {
-            break;
-        }
-        switch (type) {
-        case rar::extra::kEncryption:
-            facts.encrypted = true;
-            break;
-        case rar::extra::kRedirection:
-            facts.link = true;
-            break;
-        case rar::extra::kTime:
-            ReadTimeRecord(FieldReader(record + fields.position(), fields.remaining()), facts);
-            break;
-        default:
-            break; // hash, version, owner and unknown records do not change extraction
-        }
-    }
-    return facts;
-}
-
-std::uint32_t WindowsAttributes(std::uint64_t host, std::uint64_t attributes, bool directory) {
-    if (host == rar::host::kWindows) {
+std::uint32_t WindowsAttributes(HostKind host, std::uint64_t attributes, bool directory) {
+    if (host == HostKind::Windows) {
         const std::uint32_t kept = static_cast<std::uint32_t>(attributes) & rar::winattr::kKept;
         return directory ? kept | rar::winattr::kDirectory : kept;
     }
     if (directory) {
         return rar::winattr::kDirectory;
     }
-    if (host == rar::host::kUnix && (attributes & rar::unixmode::kAnyWrite) == 0) {
+    if (host == HostKind::Unix && (attributes & rar::unixmode::kAnyWrite) == 0) {
         return rar::winattr::kReadOnly | rar::winattr::kArchive;
     }
     return rar::winattr::kArchive;
 }
-
-class CatalogReader {
-public:
-    CatalogReader(const ArchiveInput& input, Catalog& catalog)
-        : m_input(input), m_catalog(catalog) {}
-
-    Status Run();
-
-private:
-    Status CheckSignature();
-    Status ReadMain(FieldReader& fields, std::uint64_t offset);
-    Status ReadFileHeader(FieldReader& fields, std::uint64_t headerFlags, const std::uint8_t* extra,
-                          std::size_t extraSize, std::uint64_t dataOffset, std::uint64_t dataSize,
-                          std::uint64_t offset);
-
-    const ArchiveInput& m_input;
-    Catalog& m_catalog;
-    std::vector<std::uint8_t> m_header;
-};
-
-Status CatalogReader::CheckSignature() {
-    std::uint8_t lead[rar::kSignatureSize] = {};
-    const std::size_t have =
-        static_cast<std::size_t>(std::min<std::uint64_t>(m_input.size(), sizeof(lead)));
-    BI_RETURN_IF_FAILED(m_input.ReadAt(0, lead, have));
-    const std::wstring& subject = m_input.path();
-    if (have >= sizeof(rar::kSignature15) &&
-        std::memcmp(lead, rar::kSignature15, sizeof(rar::kSignature15)) == 0) {
-        return Status(Failure::OldFormat, subject);
-    }
-    if (have >= sizeof(rar::kSignature13) &&
-        std::memcmp(lead, rar::kSignature13, sizeof(rar::kSignature13)) == 0) {
-        return Status(Failure::OldFormat, subject);
-    }
-    if (have == rar::kSignatureSize) {
-        if (std::memcmp(lead, rar::kSignature50, rar::kSignatureSize) == 0) {
-            return Status::Ok();
-        }
-        // A later generation byte (2 or more), or generation 1 with an unknown last byte.
-        if (std::memcmp(lead, rar::kSignature50, rar::kCommonSignaturePrefix) == 0 &&
-            lead[rar::kGenerationByte] >= rar::kSignature50[rar::kGenerationByte]) {
-            return Status(Failure::NewerFormat, subject);
-        }
-    }
-    return Status(Failure::NotRar, subject);
-}
-
-Status CatalogReader::Run() {
-    m_catalog.entries.clear();
-    BI_RETURN_IF_FAILED(CheckSignature());
-    const std::uint64_t archiveSize = m_input.size();
-    std::uint64_t offset = rar::kSignatureSize;
-    bool first = true;
-    for (;;) {
-        // CRC32 plus a header size vint of at least one byte.
-        if (archiveSize - offset < rar::kCrcFieldSize + 1) {
-            return Status(Failure::Truncated,
-                          offset == archiveSize ? L"no end of archive header" : AtOffset(offset));
-        }
-        std::uint8_t lead[rar::kCrcFieldSize + rar::kMaxHeaderSizeVint];
-        const std::size_t leadSize =
-            static_cast<std::size_t>(std::min<std::uint64_t>(archiveSize - offset, sizeof(lead)));
-        BI_RETURN_IF_FAILED(m_input.ReadAt(offset, lead, leadSize));
-        const VintValue headerSize = DecodeVint(
-            lead + rar::kCrcFieldSize, leadSize - rar::kCrcFieldSize, rar::kMaxHeaderSizeVint);
-        if (headerSize.status == VintStatus::Truncated) {
-            return Status(Failure::Truncated, AtOffset(offset));
-        }
-        if (headerSize.status != VintStatus::Ok || headerSize.value < rar::kMinHeaderSize) {
-            return Status(Failure::DamagedHeader, AtOffset(offset));
-        }
-        const std::uint64_t covered = headerSize.length + headerSize.value;
-        if (covered > archiveSize - offset - rar::kCrcFieldSize) {
-            return Status(Failure::Truncated, AtOffset(offset));
-        }
-        m_header.resize(static_cast<std::size_t>(covered));
-        BI_RETURN_IF_FAILED(
-            m_input.ReadAt(offset + rar::kCrcFieldSize, m_header.data(), m_header.size()));
-        if (Crc32(m_header.data(), m_header.size()) != ReadUint32(lead)) {
-            return Status(Failure::DamagedHeader, AtOffset(offset));
-        }
-        const std::uint64_t headerEnd = offset + rar::kCrcFieldSize + covered;
-
-        FieldReader body(m_header.data() + headerSize.length,
-                         static_cast<std::size_t>(headerSize.value));
-        std::uint64_t type = 0;
-        std::uint64_t flags = 0;
-        std::uint64_t extraSize = 0;
-        std::uint64_t dataSize = 0;
-        if (!body.Vint(type) || !body.Vint(flags) ||
-            ((flags & rar::header::kExtraArea) && !body.Vint(extraSize)) ||
-            ((flags & rar::header::kDataArea) && !body.Vint(dataSize)) ||
-            extraSize > body.remaining()) {
-            return Status(Failure::DamagedHeader, AtOffset(offset));
-        }
-        if (dataSize > archiveSize - headerEnd) {
-            return Status(Failure::Truncated, AtOffset(offset));
-        }
-        // The type-specific fields end where the extra area begins.
-        const std::size_t fieldsSize = body.remaining() - static_cast<std::size_t>(extraSize);
-        FieldReader fields(m_header.data() + headerSize.length + body.position(), fieldsSize);
-        const std::uint8_t* extra =
-            m_header.data() + m_header.size() - static_cast<std::size_t>(extraSize);
-
-        if (type == rar::block::kEncryption) {
-            return Status(Failure::Encrypted, L"archive headers are encrypted");
-        }
-        if (first != (type == rar::block::kMain)) {
-            return Status(Failure::DamagedHeader, AtOffset(offset));
-        }
-        first = false;
-        switch (type) {
-        case rar::block::kMain:
-            BI_RETURN_IF_FAILED(ReadMain(fields, offset));
-            break;
-        case rar::block::kFile:
-            BI_RETURN_IF_FAILED(ReadFileHeader(fields, flags, extra,
-                                               static_cast<std::size_t>(extraSize), headerEnd,
-                                               dataSize, offset));
-            break;
-        case rar::block::kService:
-            break; // comments, quick-open data, recovery records, NTFS streams: not content
-        case rar::block::kEnd: {
-            std::uint64_t endFlags = 0;
-            if (fields.remaining() > 0 && !fields.Vint(endFlags)) {
-                return Status(Failure::DamagedHeader, AtOffset(offset));
-            }
-            if (endFlags & rar::end::kMoreVolumes) {
-                return Status(Failure::MultiVolume, m_input.path());
-            }
-            return Status::Ok(); // whatever follows does not belong to the archive
-        }
-        default:
-            if (!(flags & rar::header::kSkipIfUnknown)) {
-                return Status(Failure::UnknownBlock, AtOffset(offset));
-            }
-            break;
-        }
-        offset = headerEnd + dataSize;
-    }
-}
-
-Status CatalogReader::ReadMain(FieldReader& fields, std::uint64_t offset) {
-    std::uint64_t archiveFlags = 0;
-    if (!fields.Vint(archiveFlags)) {
-        return Status(Failure::DamagedHeader, AtOffset(offset));
-    }
-    if (archiveFlags & (rar::archive::kVolume | rar::archive::kVolumeNumber)) {
-        return Status(Failure::MultiVolume, m_input.path());
-    }
-    if (archiveFlags & rar::archive::kSolid) {
-        return Status(Failure::Solid, m_input.path());
-    }
-    return Status::Ok();
-}
-
-Status CatalogReader::ReadFileHeader(FieldReader& fields, std::uint64_t headerFlags,
-                                     const std::uint8_t* extra, std::size_t extraSize,
-                                     std::uint64_t dataOffset, std::uint64_t dataSize,
-                                     std::uint64_t offset) {
-    std::uint64_t fileFlags = 0;
-    std::uint64_t unpackedSize = 0;
-    std::uint64_t attributes = 0;
-    std::uint32_t unixTime = 0;
-    std::uint32_t crc = 0;
-    std::uint64_t compression = 0;
-    std::uint64_t host = 0;
-    std::uint64_t nameSize = 0;
-    const std::uint8_t* name = nullptr;
-    if (!fields.Vint(fileFlags) || !fields.Vint(unpackedSize) || !fields.Vint(attributes) ||
-        ((fileFlags & rar::file::kUnixTime) && !fields.Uint32(unixTime)) ||
-        ((fileFlags & rar::file::kCrc32) && !fields.Uint32(crc)) || !fields.Vint(compression) ||
-        !fields.Vint(host) || !fields.Vint(nameSize) || !fields.Bytes(nameSize, name)) {
-        return Status(Failure::DamagedHeader, AtOffset(offset));
-    }
-    const std::string storedName(reinterpret_cast<const char*>(name),
-                                 static_cast<std::size_t>(nameSize));
-    std::wstring shownName;
-    if (!quor::FromUtf8(storedName, shownName)) {
-        shownName = AtOffset(offset);
-    }
-    const ExtraFacts facts = ReadExtraArea(extra, extraSize);
-
-    // The order matters: an encrypted entry can claim method 0, and a link claims a size.
-    if (headerFlags & (rar::header::kSplitBefore | rar::header::kSplitAfter)) {
-        return Status(Failure::MultiVolume, shownName);
-    }
-    if (facts.encrypted) {
-        return Status(Failure::Encrypted, shownName);
-    }
-    const std::uint64_t method =
-        (compression >> rar::compression::kMethodShift) & rar::compression::kMethodMask;
-    if (method != rar::compression::kStore) {
-        return Status(Failure::Compressed,
-                      shownName + L" (method " + std::to_wstring(method) + L")");
-    }
-    if (compression & rar::compression::kSolid) {
-        return Status(Failure::Solid, shownName);
-    }
-    if (facts.link) {
-        return Status(Failure::Link, shownName);
-    }
-
-    CatalogEntry entry;
-    BI_RETURN_IF_FAILED(RelativePathFromArchiveName(storedName, entry.relativePath));
-    entry.name = storedName;
-    entry.directory = (fileFlags & rar::file::kDirectory) != 0;
-    if (!entry.directory) {
-        // Stored content is the file byte for byte.
-        if (!(fileFlags & rar::file::kUnknownSize) && unpackedSize != dataSize) {
-            return Status(Failure::DamagedHeader, shownName);
-        }
-        if (!(fileFlags & rar::file::kCrc32)) {
-            return Status(Failure::Unverifiable, shownName);
-        }
-        entry.size = dataSize;
-        entry.dataOffset = dataOffset;
-        entry.crc = crc;
-    }
-    entry.attributes = WindowsAttributes(host, attributes, entry.directory);
-    if (facts.hasTime) {
-        entry.hasTime = true;
-        entry.fileTime = facts.fileTime;
-    } else if (fileFlags & rar::file::kUnixTime) {
-        entry.hasTime = true;
-        entry.fileTime = UnixToFileTime(unixTime, 0);
-    }
-    m_catalog.entries.push_back(std::move(entry));
-    return Status::Ok();
-}
-
-} // namespace
 
 Status ArchiveInput::Open(const std::wstring& path) {
     m_path = path;
@@ -454,32 +140,23 @@ Status ArchiveInput::ReadAt(std::uint64_t offset, void* buffer, std::size_t size
 }
 
 Status ReadCatalog(const ArchiveInput& input, Catalog& catalog) {
-    CatalogReader reader(input, catalog);
-    return reader.Run();
-}
-
-Status VerifyContent(const ArchiveInput& input, const Catalog& catalog) {
-    std::vector<std::uint8_t> buffer(kContentBufferSize);
-    for (const CatalogEntry& entry : catalog.entries) {
-        if (entry.directory) {
-            continue;
-        }
-        std::uint32_t crc = 0;
-        std::uint64_t done = 0;
-        while (done < entry.size) {
-            const std::size_t part =
-                static_cast<std::size_t>(std::min<std::uint64_t>(entry.size - done, buffer.size()));
-            BI_RETURN_IF_FAILED(input.ReadAt(entry.dataOffset + done, buffer.data(), part));
-            crc = Crc32Update(crc, buffer.data(), part);
-            done += part;
-        }
-        if (crc != entry.crc) {
-            std::wstring name;
-            quor::FromUtf8(entry.name, name);
-            return Status(Failure::DataCrc, name);
-        }
+    catalog = Catalog{};
+    Signature kind = Signature::None;
+    std::uint64_t offset = 0;
+    BI_RETURN_IF_FAILED(FindSignature(input, kind, offset));
+    switch (kind) {
+    case Signature::Rar5:
+        return ReadRar5Catalog(input, offset, catalog);
+    case Signature::Rar4:
+        return ReadRar4Catalog(input, offset, catalog);
+    case Signature::Rar14:
+        return Status(Failure::OldFormat, input.path());
+    case Signature::Newer:
+        return Status(Failure::NewerFormat, input.path());
+    case Signature::None:
+        break;
     }
-    return Status::Ok();
+    return Status(Failure::NotRar, input.path());
 }
 
 } // namespace bi

@@ -65,6 +65,26 @@ std::wstring TimeText(const CatalogEntry& entry) {
     return text;
 }
 
+// "store", "m1".."m5" or "PPMd", as RAR names its methods.
+std::wstring MethodText(const CatalogEntry& entry) {
+    if (entry.directory) {
+        return L"-";
+    }
+    if (!entry.compressed()) {
+        return L"store";
+    }
+    return entry.ppmd ? L"PPMd" : L"m" + std::to_wstring(entry.method);
+}
+
+std::wstring DictionaryText(const CatalogEntry& entry) {
+    if (!entry.compressed()) {
+        return L"-";
+    }
+    const std::uint64_t kib = entry.dictionarySize >> 10;
+    return kib >= 1024 && kib % 1024 == 0 ? std::to_wstring(kib >> 10) + L" MiB"
+                                          : std::to_wstring(kib) + L" KiB";
+}
+
 ExitCode Report(const Console& console, const Status& status, const std::wstring& success) {
     if (status.ok()) {
         if (!success.empty()) {
@@ -81,22 +101,35 @@ ExitCode Report(const Console& console, const Status& status, const std::wstring
 std::vector<std::wstring> ListingLines(const std::wstring& archivePath, const Catalog& catalog) {
     std::vector<std::wstring> lines;
     lines.push_back(L"Archive: " + archivePath);
-    lines.push_back(L"Kind Attr                Size  Modified (UTC)       Name");
-    lines.push_back(L"---- -----  ------------------  -------------------  ----");
+    lines.push_back(std::wstring(catalog.format == ArchiveFormat::Rar5 ? L"Format: RAR 5.0"
+                                                                       : L"Format: RAR 2.9-4.x") +
+                    (catalog.solid ? L", solid" : L", not solid"));
+    lines.push_back(
+        L"Kind Attr                Size  Method  Dictionary  Modified (UTC)       Name");
+    lines.push_back(
+        L"---- -----  ------------------  ------  ----------  -------------------  ----");
     std::uint64_t totalSize = 0;
     std::uint64_t files = 0;
     std::uint64_t folders = 0;
     for (const CatalogEntry& entry : catalog.entries) {
-        std::wstring name;
-        quor::FromUtf8(entry.name, name);
+        const std::wstring name = entry.Shown();
         wchar_t size[32];
-        swprintf(size, 32, L"%18llu", static_cast<unsigned long long>(entry.size));
-        lines.push_back(std::wstring(entry.directory ? L"Dir  " : L"File ") + AttributeText(entry) +
-                        L"  " + size + L"  " + TimeText(entry) + L"  " + name);
+        if (entry.sizeKnown) {
+            swprintf(size, 32, L"%18llu", static_cast<unsigned long long>(entry.size));
+        } else {
+            swprintf(size, 32, L"%18ls", L"?");
+        }
+        wchar_t packing[32];
+        swprintf(packing, 32, L"%-6ls  %10ls", MethodText(entry).c_str(),
+                 DictionaryText(entry).c_str());
+        const wchar_t* kind = entry.link ? L"Link " : entry.directory ? L"Dir  " : L"File ";
+        lines.push_back(std::wstring(kind) + AttributeText(entry) + L"  " + size + L"  " + packing +
+                        L"  " + TimeText(entry) + L"  " + name);
         totalSize += entry.size;
         ++(entry.directory ? folders : files);
     }
-    lines.push_back(L"---- -----  ------------------  -------------------  ----");
+    lines.push_back(
+        L"---- -----  ------------------  ------  ----------  -------------------  ----");
     wchar_t totals[96];
     swprintf(totals, 96, L"           %18llu  %llu file(s), %llu folder(s)",
              static_cast<unsigned long long>(totalSize), static_cast<unsigned long long>(files),
@@ -106,11 +139,11 @@ std::vector<std::wstring> ListingLines(const std::wstring& archivePath, const Ca
 }
 
 std::wstring UsageText() {
-    return L"bi: store-only RAR 5.0 archiver\r\n"
+    return L"bi: RAR archiver (writes stored RAR 5.0; reads RAR 2.9-4.x and 5.0)\r\n"
            L"Usage: bi <command> [-switches] <archive> [names...]\r\n"
            L"  a  add folders and files to a new archive: bi a [-ep1] archive names...\r\n"
            L"  x  extract with full paths: bi x archive [destination folder]\r\n"
-           L"  t  test the archive (every header and content CRC)\r\n"
+           L"  t  test the archive (every header, and all content against its CRC)\r\n"
            L"  l  list the archive\r\n"
            L"Switches: -ep1 (names start with the last folder of each name), -inul (no\r\n"
            L"messages), -m0..-m5 (accepted; content is always stored), -y, -v";
@@ -132,8 +165,15 @@ ExitCode RunCommand(const CommandLine& commandLine, const Console& console) {
     case Command::Extract: {
         const std::wstring archive = ExistingArchive(commandLine.archive);
         console.Out(L"Extracting from " + archive);
-        return Report(console, ExtractArchive(archive, commandLine.destination, progress),
-                      L"All OK");
+        ExtractSummary summary;
+        const Status status = ExtractArchive(archive, commandLine.destination, progress, &summary);
+        if (status.ok() && summary.skippedLinks > 0) {
+            // Everything else is in place; the links are missing, as RAR warns.
+            console.Error(L"Warning: " + std::to_wstring(summary.skippedLinks) +
+                          L" link(s) not created");
+            return ExitCode::Warning;
+        }
+        return Report(console, status, L"All OK");
     }
     case Command::Test: {
         const std::wstring archive = ExistingArchive(commandLine.archive);

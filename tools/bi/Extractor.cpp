@@ -1,27 +1,19 @@
 // The test and extract commands.
 #include "Extractor.h"
 
-#include "Crc32.h"
+#include "EntryContent.h"
 #include "Paths.h"
 #include "RarFormat.h"
 #include "Text.h"
 #include "UniqueHandle.h"
 
 #include <algorithm>
+#include <unordered_set>
 #include <vector>
 
 namespace bi {
 
 namespace {
-
-constexpr DWORD kAttributesToClear =
-    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-
-std::wstring Shown(const CatalogEntry& entry) {
-    std::wstring name;
-    quor::FromUtf8(entry.name, name);
-    return name;
-}
 
 FILETIME ToFileTime(std::uint64_t value) {
     FILETIME time;
@@ -45,9 +37,10 @@ std::wstring ParentOf(const std::wstring& path) {
 class Extraction {
 public:
     Extraction(const ArchiveInput& input, const Catalog& catalog, const Progress& progress)
-        : m_input(input), m_catalog(catalog), m_progress(progress) {}
+        : m_catalog(catalog), m_progress(progress), m_content(input, catalog) {}
 
     Status Run(const std::wstring& destination);
+    std::size_t skippedLinks() const { return m_skippedLinks; }
 
 private:
     Status ExtractAll();
@@ -55,6 +48,8 @@ private:
     Status ExtractFile(const CatalogEntry& entry);
     Status SetFolderTimes();
     Status SetAttributes();
+    Status SetAside(const std::wstring& path, const std::wstring& shown);
+    void DropSetAside();
     void RollBack();
     std::wstring PathOf(const CatalogEntry& entry) const {
         return m_root.back() == L'\\' ? m_root + entry.relativePath
@@ -66,15 +61,55 @@ private:
         }
     }
 
-    const ArchiveInput& m_input;
+    // An existing file that an entry replaces, renamed aside until the whole run succeeded.
+    struct SetAsideFile {
+        std::wstring path;
+        std::wstring aside;
+    };
+
     const Catalog& m_catalog;
     const Progress& m_progress;
+    ContentReader m_content;
     std::wstring m_root;
     std::vector<std::wstring> m_createdFolders; // in creation order
-    std::vector<std::wstring> m_createdFiles;
+    std::vector<std::wstring> m_createdFiles;   // including the replacements of existing files
+    std::unordered_set<std::wstring> m_createdSet;
+    std::vector<SetAsideFile> m_setAside;
     std::wstring m_partialFile; // the file being written, removed on failure
     std::wstring m_knownFolder; // the last folder known to exist
-    std::vector<std::uint8_t> m_buffer;
+    std::size_t m_skippedLinks = 0;
+};
+
+// Writes an entry's content to its file.
+class FileSink : public ContentSink {
+public:
+    FileSink(HANDLE file, const std::wstring& shown) : m_file(file), m_shown(shown) {}
+
+    Status Write(const std::uint8_t* data, std::size_t size) override {
+        while (size > 0) {
+            const DWORD part = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+            DWORD written = 0;
+            if (!WriteFile(m_file, data, part, &written, nullptr)) {
+                return Status::FromLastError(Failure::WriteOutput, m_shown);
+            }
+            if (written != part) {
+                return Status(Failure::WriteOutput, m_shown, ERROR_DISK_FULL);
+            }
+            data += part;
+            size -= part;
+        }
+        return Status::Ok();
+    }
+
+private:
+    HANDLE m_file;
+    const std::wstring& m_shown;
+};
+
+// Takes an entry's content and keeps nothing: testing only checks it.
+class DiscardingSink : public ContentSink {
+public:
+    Status Write(const std::uint8_t*, std::size_t) override { return Status::Ok(); }
 };
 
 Status Extraction::Run(const std::wstring& destination) {
@@ -86,17 +121,28 @@ Status Extraction::Run(const std::wstring& destination) {
     Status status = ExtractAll();
     if (!status.ok()) {
         RollBack();
+    } else if (!m_setAside.empty()) {
+        // Deleting the replaced files changes their folders' times, which are set again.
+        DropSetAside();
+        SetFolderTimes();
     }
     return status;
 }
 
 Status Extraction::ExtractAll() {
     BI_RETURN_IF_FAILED(EnsureFolder(m_root, m_root));
-    m_buffer.resize(kContentBufferSize);
     for (const CatalogEntry& entry : m_catalog.entries) {
-        Report(L"Extracting  " + Shown(entry));
+        if (entry.link) {
+            // Its data (a RAR 2.9 link's target) still belongs to a solid stream and is checked.
+            Report(L"Skipping link  " + entry.Shown());
+            DiscardingSink sink;
+            BI_RETURN_IF_FAILED(m_content.Read(entry, sink));
+            ++m_skippedLinks;
+            continue;
+        }
+        Report(L"Extracting  " + entry.Shown());
         if (entry.directory) {
-            BI_RETURN_IF_FAILED(EnsureFolder(PathOf(entry), Shown(entry)));
+            BI_RETURN_IF_FAILED(EnsureFolder(PathOf(entry), entry.Shown()));
         } else {
             BI_RETURN_IF_FAILED(ExtractFile(entry));
         }
@@ -132,44 +178,31 @@ Status Extraction::EnsureFolder(const std::wstring& path, const std::wstring& sh
 
 Status Extraction::ExtractFile(const CatalogEntry& entry) {
     const std::wstring path = PathOf(entry);
-    const std::wstring shown = Shown(entry);
+    const std::wstring shown = entry.Shown();
     BI_RETURN_IF_FAILED(EnsureFolder(ParentOf(path), shown));
     const DWORD existing = GetFileAttributesW(path.c_str());
-    const bool existed = existing != INVALID_FILE_ATTRIBUTES;
-    if (existed && (existing & FILE_ATTRIBUTE_DIRECTORY)) {
-        return Status(Failure::CreateOutput, shown, ERROR_ALREADY_EXISTS);
+    if (existing != INVALID_FILE_ATTRIBUTES) {
+        if (existing & FILE_ATTRIBUTE_DIRECTORY) {
+            return Status(Failure::CreateOutput, shown, ERROR_ALREADY_EXISTS);
+        }
+        if (m_createdSet.count(path) != 0) {
+            // An earlier entry of this run made it: the later entry of the same name wins.
+            SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (!DeleteFileW(path.c_str())) {
+                return Status::FromLastError(Failure::CreateOutput, shown);
+            }
+        } else {
+            BI_RETURN_IF_FAILED(SetAside(path, shown));
+        }
     }
-    // CREATE_ALWAYS refuses to replace a hidden or system file unless asked to keep those
-    // attributes, and nothing replaces a read-only file.
-    if (existed && (existing & kAttributesToClear)) {
-        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    }
-    quor::FileHandle out(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    quor::FileHandle out(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                      FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!out) {
         return Status::FromLastError(Failure::CreateOutput, shown);
     }
     m_partialFile = path;
-    std::uint32_t crc = 0;
-    std::uint64_t done = 0;
-    while (done < entry.size) {
-        const std::size_t part =
-            static_cast<std::size_t>(std::min<std::uint64_t>(entry.size - done, m_buffer.size()));
-        BI_RETURN_IF_FAILED(m_input.ReadAt(entry.dataOffset + done, m_buffer.data(), part));
-        crc = Crc32Update(crc, m_buffer.data(), part);
-        DWORD written = 0;
-        if (!WriteFile(out.get(), m_buffer.data(), static_cast<DWORD>(part), &written, nullptr)) {
-            return Status::FromLastError(Failure::WriteOutput, shown);
-        }
-        if (written != part) {
-            return Status(Failure::WriteOutput, shown, ERROR_DISK_FULL);
-        }
-        done += part;
-    }
-    // Checked once before extraction began; checked again because the bytes were read again.
-    if (crc != entry.crc) {
-        return Status(Failure::DataCrc, shown);
-    }
+    FileSink sink(out.get(), shown);
+    BI_RETURN_IF_FAILED(m_content.Read(entry, sink));
     if (entry.hasTime) {
         const FILETIME modified = ToFileTime(entry.fileTime);
         if (!SetFileTime(out.get(), nullptr, nullptr, &modified)) {
@@ -179,11 +212,35 @@ Status Extraction::ExtractFile(const CatalogEntry& entry) {
     if (!CloseHandle(out.release())) {
         return Status::FromLastError(Failure::WriteOutput, shown);
     }
-    if (!existed) {
+    if (m_createdSet.insert(path).second) {
         m_createdFiles.push_back(path);
     }
     m_partialFile.clear();
     return Status::Ok();
+}
+
+// Renames an existing file out of the way, so that a failed run can put it back. Renaming
+// keeps its attributes, and a read-only, hidden or system file can be renamed.
+Status Extraction::SetAside(const std::wstring& path, const std::wstring& shown) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::wstring aside = path + L".bi-old" + (attempt ? std::to_wstring(attempt) : L"");
+        if (MoveFileExW(path.c_str(), aside.c_str(), 0)) {
+            m_setAside.push_back({path, aside});
+            return Status::Ok();
+        }
+        if (GetLastError() != ERROR_ALREADY_EXISTS && GetLastError() != ERROR_FILE_EXISTS) {
+            return Status::FromLastError(Failure::CreateOutput, shown);
+        }
+    }
+    return Status(Failure::CreateOutput, shown, ERROR_ALREADY_EXISTS);
+}
+
+void Extraction::DropSetAside() {
+    for (const SetAsideFile& file : m_setAside) {
+        SetFileAttributesW(file.aside.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(file.aside.c_str());
+    }
+    m_setAside.clear();
 }
 
 Status Extraction::SetFolderTimes() {
@@ -198,7 +255,7 @@ Status Extraction::SetFolderTimes() {
                                             nullptr));
         const FILETIME modified = ToFileTime(entry.fileTime);
         if (!folder || !SetFileTime(folder.get(), nullptr, nullptr, &modified)) {
-            return Status::FromLastError(Failure::WriteOutput, Shown(entry));
+            return Status::FromLastError(Failure::WriteOutput, entry.Shown());
         }
     }
     return Status::Ok();
@@ -206,10 +263,13 @@ Status Extraction::SetFolderTimes() {
 
 Status Extraction::SetAttributes() {
     for (const CatalogEntry& entry : m_catalog.entries) {
+        if (entry.link) {
+            continue;
+        }
         const DWORD attributes = entry.attributes & rar::winattr::kKept;
         if (!SetFileAttributesW(PathOf(entry).c_str(),
                                 attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL)) {
-            return Status::FromLastError(Failure::WriteOutput, Shown(entry));
+            return Status::FromLastError(Failure::WriteOutput, entry.Shown());
         }
     }
     return Status::Ok();
@@ -226,16 +286,18 @@ void Extraction::RollBack() {
     for (auto file = m_createdFiles.rbegin(); file != m_createdFiles.rend(); ++file) {
         removeFile(*file);
     }
+    for (auto file = m_setAside.rbegin(); file != m_setAside.rend(); ++file) {
+        MoveFileExW(file->aside.c_str(), file->path.c_str(), 0);
+    }
     for (auto folder = m_createdFolders.rbegin(); folder != m_createdFolders.rend(); ++folder) {
         SetFileAttributesW(folder->c_str(), FILE_ATTRIBUTE_NORMAL);
         RemoveDirectoryW(folder->c_str());
     }
 }
 
-Status OpenAndCheck(const std::wstring& archivePath, ArchiveInput& input, Catalog& catalog) {
+Status Open(const std::wstring& archivePath, ArchiveInput& input, Catalog& catalog) {
     BI_RETURN_IF_FAILED(input.Open(archivePath));
-    BI_RETURN_IF_FAILED(ReadCatalog(input, catalog));
-    return VerifyContent(input, catalog);
+    return ReadCatalog(input, catalog);
 }
 
 } // namespace
@@ -243,27 +305,37 @@ Status OpenAndCheck(const std::wstring& archivePath, ArchiveInput& input, Catalo
 Status TestArchive(const std::wstring& archivePath, const Progress& progress) {
     ArchiveInput input;
     Catalog catalog;
-    BI_RETURN_IF_FAILED(OpenAndCheck(archivePath, input, catalog));
-    if (progress) {
-        for (const CatalogEntry& entry : catalog.entries) {
-            progress(L"Testing     " + Shown(entry) + L"  OK");
+    BI_RETURN_IF_FAILED(Open(archivePath, input, catalog));
+    ContentReader content(input, catalog);
+    for (const CatalogEntry& entry : catalog.entries) {
+        if (!entry.directory) {
+            DiscardingSink sink;
+            BI_RETURN_IF_FAILED(content.Read(entry, sink));
+        }
+        if (progress) {
+            progress(L"Testing     " + entry.Shown() + L"  OK");
         }
     }
     return Status::Ok();
 }
 
 Status ExtractArchive(const std::wstring& archivePath, const std::wstring& destination,
-                      const Progress& progress) {
+                      const Progress& progress, ExtractSummary* summary) {
     ArchiveInput input;
     Catalog catalog;
-    BI_RETURN_IF_FAILED(OpenAndCheck(archivePath, input, catalog));
-    return ExtractCatalog(input, catalog, destination, progress);
+    BI_RETURN_IF_FAILED(Open(archivePath, input, catalog));
+    return ExtractCatalog(input, catalog, destination, progress, summary);
 }
 
 Status ExtractCatalog(const ArchiveInput& input, const Catalog& catalog,
-                      const std::wstring& destination, const Progress& progress) {
+                      const std::wstring& destination, const Progress& progress,
+                      ExtractSummary* summary) {
     Extraction extraction(input, catalog, progress);
-    return extraction.Run(destination);
+    Status status = extraction.Run(destination);
+    if (summary) {
+        summary->skippedLinks = status.ok() ? extraction.skippedLinks() : 0;
+    }
+    return status;
 }
 
 } // namespace bi

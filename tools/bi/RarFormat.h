@@ -69,13 +69,17 @@ inline constexpr std::uint64_t kCrc32 = 0x0004;
 inline constexpr std::uint64_t kUnknownSize = 0x0008;
 } // namespace file
 
-// Compression information: method bits and the solid bit. Dictionary bits mean nothing for
-// stored entries.
+// Compression information: algorithm version (bits 0-5), solid bit, method (bits 7-9) and
+// dictionary size (from bit 10, which the decoder's parser reads). Dictionary bits mean
+// nothing for stored entries.
 namespace compression {
+inline constexpr std::uint64_t kVersionMask = 0x3F;
+inline constexpr std::uint64_t kVersion70 = 1;
 inline constexpr std::uint64_t kSolid = 0x0040;
 inline constexpr unsigned kMethodShift = 7;
 inline constexpr std::uint64_t kMethodMask = 0x7;
-inline constexpr std::uint64_t kStore = 0;
+inline constexpr unsigned kStore = 0;
+inline constexpr unsigned kBest = 5;
 } // namespace compression
 
 namespace host {
@@ -109,6 +113,8 @@ inline constexpr std::uint64_t kTime = 0x03;
 inline constexpr std::uint64_t kVersion = 0x04;
 inline constexpr std::uint64_t kRedirection = 0x05;
 } // namespace extra
+
+inline constexpr std::uint64_t kHashBlake2sp = 0;
 
 namespace timerec {
 inline constexpr std::uint64_t kUnix = 0x0001;

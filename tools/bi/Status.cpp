@@ -24,6 +24,7 @@ ExitCode ExitCodeFor(Failure failure) {
     case Failure::DamagedHeader:
     case Failure::Truncated:
     case Failure::DataCrc:
+    case Failure::DamagedData:
         return ExitCode::Damaged;
     case Failure::OutOfMemory:
         return ExitCode::OutOfMemory;
@@ -38,10 +39,8 @@ ExitCode ExitCodeFor(Failure failure) {
     case Failure::NewerFormat:
     case Failure::UnknownBlock:
     case Failure::Encrypted:
-    case Failure::Compressed:
-    case Failure::Solid:
+    case Failure::Unsupported:
     case Failure::MultiVolume:
-    case Failure::Link:
     case Failure::UnsafeName:
     case Failure::Unverifiable:
         return ExitCode::Fatal;
@@ -88,31 +87,29 @@ const wchar_t* Headline(Failure failure) {
     case Failure::NotRar:
         return L"Not a RAR archive";
     case Failure::OldFormat:
-        return L"RAR 4.x or older archive format, not supported";
+        return L"RAR 1.4 or older archive format, not supported";
     case Failure::NewerFormat:
         return L"Unknown newer RAR archive format, not supported";
     case Failure::UnknownBlock:
         return L"Unknown block type that may not be skipped, not supported";
     case Failure::Encrypted:
         return L"Encrypted archive or entry, not supported";
-    case Failure::Compressed:
-        return L"Compressed entry, not supported (only stored entries are)";
-    case Failure::Solid:
-        return L"Solid archive, not supported";
+    case Failure::Unsupported:
+        return L"Not supported";
     case Failure::MultiVolume:
         return L"Multi-volume archive, not supported";
-    case Failure::Link:
-        return L"Link entry, not supported";
     case Failure::UnsafeName:
         return L"Unsafe entry name refused";
     case Failure::Unverifiable:
-        return L"Entry without a CRC32, cannot be verified";
+        return L"Entry without a CRC32 or BLAKE2sp hash, cannot be verified";
     case Failure::DamagedHeader:
         return L"Damaged archive: header CRC or field error";
     case Failure::Truncated:
         return L"Damaged archive: unexpected end of archive";
     case Failure::DataCrc:
         return L"Damaged archive: data CRC error";
+    case Failure::DamagedData:
+        return L"Damaged archive: compressed data error";
     case Failure::OutOfMemory:
         return L"Not enough memory";
     }

@@ -36,10 +36,10 @@ enum class ExitCode : int {
 //                                                                   incomplete, so none is left
 //   ReadArchive ................................................. 2 fatal
 //   NotRar, OldFormat, NewerFormat, UnknownBlock, Encrypted,
-//   Compressed, Solid, MultiVolume, Link, UnsafeName,
+//   Unsupported, MultiVolume, UnsafeName,
 //   Unverifiable ................................................ 2 fatal: refused, nothing
 //                                                                   extracted
-//   DamagedHeader, Truncated, DataCrc ........................... 3 damaged archive
+//   DamagedHeader, Truncated, DataCrc, DamagedData .............. 3 damaged archive
 //   OutOfMemory ................................................. 8 out of memory
 enum class Failure {
     None,
@@ -63,15 +63,14 @@ enum class Failure {
     NewerFormat,
     UnknownBlock,
     Encrypted,
-    Compressed,
-    Solid,
+    Unsupported,
     MultiVolume,
-    Link,
     UnsafeName,
     Unverifiable,
     DamagedHeader,
     Truncated,
     DataCrc,
+    DamagedData,
     OutOfMemory,
 };
 
