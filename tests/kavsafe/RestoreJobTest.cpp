@@ -2,6 +2,8 @@
 // QUOR_MySQL stand-in, and the ways a swap or an unpack can fail.
 #include "JobFixture.h"
 
+#include "Crc32.h"
+
 #include <functional>
 
 using namespace kavsafe;
@@ -72,6 +74,40 @@ TEST_F(RestoreJobTest, GivesBackTheBackedUpTreeWhileMySqlIsStopped) {
         << quor::ToUtf8(Spy());
 }
 
+// Backups compressed by the installation's earlier archivers, in the RAR 2.9 format and in
+// RAR 5.0, restore like the job's own.
+TEST_F(RestoreJobTest, RestoresCompressedBackupsOfBothFormats) {
+    const struct {
+        const wchar_t* name;
+        std::uint32_t crc;
+        std::size_t size;
+    } restored[] = {{L"quor\\t.MYD", 0x47A3D737, 10776},
+                    {L"mysql\\user.MYD", 0x9937BED2, 3200},
+                    {L"quor\\empty.MYI", 0, 0}};
+    for (const wchar_t* sample : {L"compressed-rar29.rar", L"compressed-rar5.rar"}) {
+        SCOPED_TRACE(quor::ToUtf8(sample));
+        const auto archive =
+            ReadBytes(quor::test::Env(L"QUOR_SOURCE") + L"\\tests\\kavsafe\\data\\" + sample);
+        ASSERT_TRUE(archive.has_value());
+        m_backupBytes = "QUOR" + archive->substr(4);
+        ASSERT_TRUE(WriteBytes(m_backup, m_backupBytes));
+        DeleteFileW((m_root / L"backup.log").c_str());
+
+        ASSERT_TRUE(RestoreData(m_state, m_backup));
+        const Tree tree = Snapshot(m_state.DataDir);
+        EXPECT_EQ(tree.size(), 5u); // the three files and their two folders
+        for (const auto& file : restored) {
+            const auto found = tree.find(file.name);
+            ASSERT_NE(found, tree.end()) << quor::ToUtf8(file.name);
+            EXPECT_EQ(found->second.content.size(), file.size);
+            EXPECT_EQ(bi::Crc32(found->second.content.data(), found->second.content.size()),
+                      file.crc);
+        }
+        EXPECT_EQ(LogMessages(m_root.path()), ExpectedLog(L"恢复成功"));
+        ExpectCleanEnd();
+    }
+}
+
 TEST_F(RestoreJobTest, MissingBackupFileTouchesNothing) {
     ASSERT_TRUE(m_mysql.Stop()); // so that a stray "net start" would show
     const std::wstring missing = m_state.BackupDir + L"Data-20000101-000000.quordb";
@@ -98,7 +134,8 @@ TEST_F(RestoreJobTest, DamagedBackupsLeaveTheDataUntouched) {
              b[b.size() - 500] ^= 0x01;
              return b;
          }()},
-        {"an old RAR format", std::string("QUOR\x1a\x07\x00", 7) + rar.substr(7)},
+        {"RAR 2.9 marker before RAR 5.0 headers",
+         std::string("QUOR\x1a\x07\x00", 7) + rar.substr(7)},
         {"a zip archive", std::string("PK\x03\x04", 4) + std::string(200, '\0')},
     };
     for (const auto& backup : damaged) {
