@@ -85,6 +85,32 @@ TEST_F(BiExtractTest, RemovesWhatItCreatedWhenAnEntryCannotBeWritten) {
     EXPECT_TRUE(items.at(L"taken").directory);
 }
 
+// Names are compared as Windows compares them: a later entry that differs only in case
+// replaces the earlier one, a failed run puts a user's file back whatever the case of the
+// entry that replaced it, and a file set aside never takes a name the archive itself holds.
+TEST_F(BiExtractTest, ReplacedFilesComeBackWhateverTheCaseOfTheirNames) {
+    const std::string failing = Archive(EntryBlock({.name = "A.txt", .content = "first"}) +
+                                        EntryBlock({.name = "a.txt", .content = "second"}) +
+                                        EntryBlock({.name = "a.txt/b", .content = "fails"}));
+    EXPECT_EQ(Failure::CreateOutput, Extract(failing).failure());
+    EXPECT_FALSE(quor::PathExists(m_dest));
+
+    ASSERT_TRUE(MakeDirs(m_dest));
+    ASSERT_TRUE(WriteBytes(m_dest + L"\\a.txt", "user data"));
+    EXPECT_EQ(Failure::CreateOutput, Extract(failing).failure());
+    auto items = Snapshot(m_dest);
+    EXPECT_EQ(1u, items.size());
+    EXPECT_EQ("user data", items.at(L"a.txt").content);
+
+    const Status status = Extract(Archive(EntryBlock({.name = "a.txt", .content = "new"}) +
+                                          EntryBlock({.name = "a.txt.bi-old", .content = "kept"})));
+    ASSERT_TRUE(status.ok()) << Narrow(status.Describe());
+    items = Snapshot(m_dest);
+    EXPECT_EQ(2u, items.size());
+    EXPECT_EQ("new", items.at(L"a.txt").content);
+    EXPECT_EQ("kept", items.at(L"a.txt.bi-old").content);
+}
+
 // Content that does not match its CRC is caught as it is written, and the run is undone.
 TEST_F(BiExtractTest, ChecksContentAgainWhileCopying) {
     ASSERT_TRUE(WriteBytes(m_dir / L"example.rar", ExampleArchive()));

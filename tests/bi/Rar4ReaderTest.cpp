@@ -52,6 +52,7 @@ struct Rar4Entry {
     std::uint32_t unpackedSize = 3;
     std::uint8_t host = 2;
     std::uint8_t type = 0x74; // 0x7A: a service header of the same layout
+    std::string extra = "";   // what follows the name: salt, extended time
 };
 
 std::string FileBlock4(const Rar4Entry& e) {
@@ -60,7 +61,7 @@ std::string FileBlock4(const Rar4Entry& e) {
         std::string(1, static_cast<char>(e.host)) + Le32(Crc32(e.data.data(), e.data.size())) +
         Le32(0x58B1528F) + std::string(1, static_cast<char>(e.version)) +
         std::string(1, static_cast<char>(e.method)) +
-        Le16(static_cast<std::uint16_t>(e.name.size())) + Le32(0x20) + e.name;
+        Le16(static_cast<std::uint16_t>(e.name.size())) + Le32(0x20) + e.name + e.extra;
     return Block4(e.type, e.flags, fields, e.data);
 }
 
@@ -114,6 +115,16 @@ TEST(BiRar4ReaderTest, ReadsTheWorkedExampleExactly) {
     for (const CatalogEntry& entry : catalog.entries) {
         EXPECT_EQ(whole + 1234567, entry.fileTime) << entry.name;
     }
+    // An extended field without a modification-time group leaves the DOS time as it is; one
+    // with only a creation time skips that time's four bytes.
+    for (const std::string& extra : {FromHex("00 00"), FromHex("00 08 00 00 00 00")}) {
+        Catalog plain;
+        ASSERT_EQ(Failure::None,
+                  Check(Marker() + MainBlock() + FileBlock4({.flags = 0x9000, .extra = extra}) +
+                            EndBlock(),
+                        &plain));
+        EXPECT_EQ(whole - 10000000, plain.entries.at(0).fileTime);
+    }
 
     TempDir dir;
     ASSERT_TRUE(WriteBytes(dir / L"ex.rar", FromHex(kExample)));
@@ -139,6 +150,7 @@ TEST(BiRar4ReaderTest, DecodesEveryNameForm) {
         // Cut inside an operation, and a copy reaching past the 3-byte OEM name.
         {coded.substr(0, 17), true, L"docs\\"},
         {std::string("abc\0\x00\xC0\x05", 7), true, L"abc"},
+        {std::string("abc\0", 4), true, L"abc"}, // nothing coded: the OEM name
         // A copy with a correction: high byte 0x4E, OEM bytes plus 1.
         {std::string("ab\0\x4E\xC0\x80\x01", 7), true, L"\u4E62\u4E63"},
     };

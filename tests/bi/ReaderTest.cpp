@@ -257,7 +257,8 @@ TEST(BiSampleArchiveTest, ExtractsOrRefusesEachCompressedSampleAsTheManifestsSay
 
 // Service blocks, unknown blocks marked skippable and bytes after the end header are passed
 // over; over-long field vints (as RAR writes them when it reserves room) are read; the time
-// record wins over the header time field, and invalid nanoseconds leave whole seconds.
+// record wins over the header time field, invalid nanoseconds leave whole seconds, and a time
+// beyond what Windows can set is ignored rather than failing the extraction.
 TEST(BiHandMadeArchiveTest, AcceptsWhatRarMayWrite) {
     const std::string comment =
         Block(3, 0x0002, Vint(0) + Vint(7) + Vint(0) + Vint(0x0180) + Vint(0) + Vint(3) + "CMT", "",
@@ -268,14 +269,16 @@ TEST(BiHandMadeArchiveTest, AcceptsWhatRarMayWrite) {
         FromHex("80 00") /* compression */ + FromHex("00 01") /* host, name length */ + "f";
     const std::string badNanoseconds = FromHex("0A 03 13") + Le32(1704164645) + Le32(1000000000);
     const std::string fileTime = FromHex("0A 03 02 81 C0 48 58 28 3D DA 01"); // example + 100 ns
+    const std::string beyondWindows = FromHex("0A 03 02 00 00 00 00 00 00 00 80");
     const std::string blocks = comment + Block(77, 0x0004 | 0x0002, "abc", "", "payload") +
                                Block(2, 0x0002, overLong, "", "abc") +
                                EntryBlock({.name = "h", .unixTime = 1704164645}) +
                                EntryBlock({.name = "b", .unixTime = 1000, .extra = fileTime}) +
-                               EntryBlock({.name = "n", .extra = badNanoseconds});
+                               EntryBlock({.name = "n", .extra = badNanoseconds}) +
+                               EntryBlock({.name = "y", .extra = beyondWindows});
     Catalog catalog;
     ASSERT_EQ(Failure::None, CheckBytes(Archive(blocks) + "trailing junk", &catalog));
-    ASSERT_EQ(4u, catalog.entries.size());
+    ASSERT_EQ(5u, catalog.entries.size());
     EXPECT_EQ("f", catalog.entries[0].name);
     EXPECT_EQ(3u, catalog.entries[0].size);
     EXPECT_EQ(0x20u, catalog.entries[0].attributes);
@@ -283,6 +286,7 @@ TEST(BiHandMadeArchiveTest, AcceptsWhatRarMayWrite) {
     EXPECT_EQ(kExampleTime, catalog.entries[1].fileTime);
     EXPECT_EQ(kExampleTime + 1, catalog.entries[2].fileTime);
     EXPECT_EQ(kExampleTime, catalog.entries[3].fileTime);
+    EXPECT_FALSE(catalog.entries[4].hasTime); // a FILETIME Windows cannot set
 }
 
 // What the samples do not show: entry-level flags for unsupported features, each refused with

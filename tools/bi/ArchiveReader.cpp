@@ -70,6 +70,18 @@ Status FindSignature(const ArchiveInput& input, Signature& kind, std::uint64_t& 
     return Status::Ok();
 }
 
+// A time the system cannot represent (a FILETIME beyond the year 30827) would fail the
+// extraction of content that is sound; such an entry keeps the time extraction gives it.
+void DropUnusableTimes(Catalog& catalog) {
+    for (CatalogEntry& entry : catalog.entries) {
+        FILETIME time{static_cast<DWORD>(entry.fileTime), static_cast<DWORD>(entry.fileTime >> 32)};
+        SYSTEMTIME unused;
+        if (entry.hasTime && !FileTimeToSystemTime(&time, &unused)) {
+            entry.hasTime = false;
+        }
+    }
+}
+
 } // namespace
 
 std::wstring AtOffset(std::uint64_t offset) {
@@ -146,9 +158,13 @@ Status ReadCatalog(const ArchiveInput& input, Catalog& catalog) {
     BI_RETURN_IF_FAILED(FindSignature(input, kind, offset));
     switch (kind) {
     case Signature::Rar5:
-        return ReadRar5Catalog(input, offset, catalog);
+        BI_RETURN_IF_FAILED(ReadRar5Catalog(input, offset, catalog));
+        DropUnusableTimes(catalog);
+        return Status::Ok();
     case Signature::Rar4:
-        return ReadRar4Catalog(input, offset, catalog);
+        BI_RETURN_IF_FAILED(ReadRar4Catalog(input, offset, catalog));
+        DropUnusableTimes(catalog);
+        return Status::Ok();
     case Signature::Rar14:
         return Status(Failure::OldFormat, input.path());
     case Signature::Newer:

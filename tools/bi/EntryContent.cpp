@@ -104,7 +104,10 @@ struct ContentReader::Decoders {
 };
 
 ContentReader::ContentReader(const ArchiveInput& input, const Catalog& catalog)
-    : m_input(input), m_catalog(catalog) {}
+    : m_input(input), m_catalog(catalog),
+      m_solidStream(catalog.solid ||
+                    std::any_of(catalog.entries.begin(), catalog.entries.end(),
+                                [](const CatalogEntry& entry) { return entry.solid; })) {}
 
 ContentReader::~ContentReader() = default;
 
@@ -131,9 +134,9 @@ Status ContentReader::ReadStored(const CatalogEntry& entry, CheckingSink& sink) 
 }
 
 // The history a decoder keeps: the dictionary, or the entry itself when it is smaller and no
-// later entry of a solid archive can refer back into it.
+// later entry continues its stream.
 std::uint64_t ContentReader::WindowFor(const CatalogEntry& entry) const {
-    if (m_catalog.solid || !entry.sizeKnown) {
+    if (m_solidStream || !entry.sizeKnown) {
         return entry.dictionarySize;
     }
     return std::min(entry.dictionarySize, entry.size);

@@ -40,6 +40,8 @@ private:
 
     const ArchiveInput& m_input;
     const Catalog& m_catalog;
+    // Entries continue each other's stream, so history reaches beyond any single entry.
+    bool m_solidStream;
     std::unique_ptr<Decoders> m_decoders; // made when the first compressed entry comes
 };
 

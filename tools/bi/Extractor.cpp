@@ -15,6 +15,13 @@ namespace bi {
 
 namespace {
 
+// Windows compares file names without regard to case, so sets of paths compare folded names.
+std::wstring Folded(const std::wstring& path) {
+    std::wstring folded = path;
+    CharUpperBuffW(folded.data(), static_cast<DWORD>(folded.size()));
+    return folded;
+}
+
 FILETIME ToFileTime(std::uint64_t value) {
     FILETIME time;
     time.dwLowDateTime = static_cast<DWORD>(value);
@@ -71,9 +78,10 @@ private:
     const Progress& m_progress;
     ContentReader m_content;
     std::wstring m_root;
-    std::vector<std::wstring> m_createdFolders; // in creation order
-    std::vector<std::wstring> m_createdFiles;   // including the replacements of existing files
-    std::unordered_set<std::wstring> m_createdSet;
+    std::vector<std::wstring> m_createdFolders;    // in creation order
+    std::vector<std::wstring> m_createdFiles;      // including the replacements of existing files
+    std::unordered_set<std::wstring> m_createdSet; // folded
+    std::unordered_set<std::wstring> m_entryPaths; // folded; never used as a set-aside name
     std::vector<SetAsideFile> m_setAside;
     std::wstring m_partialFile; // the file being written, removed on failure
     std::wstring m_knownFolder; // the last folder known to exist
@@ -118,6 +126,9 @@ Status Extraction::Run(const std::wstring& destination) {
         return Status::FromLastError(Failure::CreateOutput, destination);
     }
     m_root = ExtendedPath(absolute);
+    for (const CatalogEntry& entry : m_catalog.entries) {
+        m_entryPaths.insert(Folded(PathOf(entry)));
+    }
     Status status = ExtractAll();
     if (!status.ok()) {
         RollBack();
@@ -185,7 +196,7 @@ Status Extraction::ExtractFile(const CatalogEntry& entry) {
         if (existing & FILE_ATTRIBUTE_DIRECTORY) {
             return Status(Failure::CreateOutput, shown, ERROR_ALREADY_EXISTS);
         }
-        if (m_createdSet.count(path) != 0) {
+        if (m_createdSet.count(Folded(path)) != 0) {
             // An earlier entry of this run made it: the later entry of the same name wins.
             SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
             if (!DeleteFileW(path.c_str())) {
@@ -212,20 +223,30 @@ Status Extraction::ExtractFile(const CatalogEntry& entry) {
     if (!CloseHandle(out.release())) {
         return Status::FromLastError(Failure::WriteOutput, shown);
     }
-    if (m_createdSet.insert(path).second) {
+    if (m_createdSet.insert(Folded(path)).second) {
         m_createdFiles.push_back(path);
     }
     m_partialFile.clear();
     return Status::Ok();
 }
 
-// Renames an existing file out of the way, so that a failed run can put it back. Renaming
-// keeps its attributes, and a read-only, hidden or system file can be renamed.
+// Renames an existing file out of the way, so that a failed run can put it back under its own
+// name, in its own case. Renaming keeps its attributes, and a read-only, hidden or system file
+// can be renamed.
 Status Extraction::SetAside(const std::wstring& path, const std::wstring& shown) {
+    std::wstring original = path;
+    WIN32_FIND_DATAW found;
+    const quor::FindHandle find(FindFirstFileW(path.c_str(), &found));
+    if (find) {
+        original = ParentOf(path) + L"\\" + found.cFileName;
+    }
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::wstring aside = path + L".bi-old" + (attempt ? std::to_wstring(attempt) : L"");
+        if (m_entryPaths.count(Folded(aside)) != 0) {
+            continue; // the archive itself holds a file of that name
+        }
         if (MoveFileExW(path.c_str(), aside.c_str(), 0)) {
-            m_setAside.push_back({path, aside});
+            m_setAside.push_back({original, aside});
             return Status::Ok();
         }
         if (GetLastError() != ERROR_ALREADY_EXISTS && GetLastError() != ERROR_FILE_EXISTS) {

@@ -49,11 +49,11 @@ bool DosTimeToFileTime(std::uint32_t dos, std::uint64_t& fileTime) {
     return true;
 }
 
-// The modification time from the extended time field: flags, then for each present time its
-// DOS time (the modification time uses FTIME instead) and up to three bytes of the remainder
-// in 100 ns units, most significant bytes only. Returns false when the field runs past the
-// header.
-bool ReadExtendedTime(const std::uint8_t* at, std::size_t size, std::uint32_t ftime, bool& hasTime,
+// The extended time field refines the modification time of FTIME: flags, then for each present
+// time its DOS time (the modification time has FTIME instead) and up to three bytes of the
+// remainder in 100 ns units, most significant bytes only. Returns false when the field runs
+// past the header.
+bool ReadExtendedTime(const std::uint8_t* at, std::size_t size, bool hasTime,
                       std::uint64_t& fileTime) {
     if (size < 2) {
         return false;
@@ -65,12 +65,10 @@ bool ReadExtendedTime(const std::uint8_t* at, std::size_t size, std::uint32_t ft
         if (!(group & exttime::kPresent)) {
             continue;
         }
-        std::uint32_t dos = ftime;
         if (index > 0) {
             if (size - pos < kDosTimeSize) {
                 return false;
             }
-            dos = ReadUint32(at + pos);
             pos += kDosTimeSize;
         }
         const unsigned count = group & exttime::kRemainderBytes;
@@ -82,8 +80,7 @@ bool ReadExtendedTime(const std::uint8_t* at, std::size_t size, std::uint32_t ft
             remainder |= static_cast<std::uint32_t>(at[pos + j]) << (8 * (j + 3 - count));
         }
         pos += count;
-        if (index == 0 && DosTimeToFileTime(dos, fileTime)) {
-            hasTime = true;
+        if (index == 0 && hasTime) {
             if (group & exttime::kOddSecond) {
                 fileTime += rar::kFileTimeUnitsPerSecond;
             }
@@ -231,14 +228,11 @@ Status Rar4CatalogReader::ReadFileHeader(std::uint64_t offset, std::uint64_t dat
         }
         pos += kSaltSize;
     }
-    bool hasTime = false;
     std::uint64_t fileTime = 0;
-    if (flags & file::kExtendedTime) {
-        if (!ReadExtendedTime(h + pos, headerSize - pos, ftime, hasTime, fileTime)) {
-            return Status(Failure::DamagedHeader, AtOffset(offset));
-        }
-    } else {
-        hasTime = DosTimeToFileTime(ftime, fileTime);
+    const bool hasTime = DosTimeToFileTime(ftime, fileTime);
+    if ((flags & file::kExtendedTime) &&
+        !ReadExtendedTime(h + pos, headerSize - pos, hasTime, fileTime)) {
+        return Status(Failure::DamagedHeader, AtOffset(offset));
     }
 
     std::wstring name = DecodeRar4Name(nameField, (flags & file::kUnicodeName) != 0);
@@ -401,7 +395,12 @@ std::wstring FromOem(std::string_view bytes) {
 std::wstring DecodeRar4Name(std::string_view field, bool unicode) {
     const std::size_t zero = field.find('\0');
     if (unicode && zero != std::string_view::npos) {
-        return DecodeCompressedUnicode(field.substr(0, zero), field.substr(zero + 1), field.size());
+        const std::wstring name =
+            DecodeCompressedUnicode(field.substr(0, zero), field.substr(zero + 1), field.size());
+        if (!name.empty()) {
+            return name;
+        }
+        field = field.substr(0, zero); // nothing coded: the OEM name is all there is
     }
     std::wstring name;
     if (quor::FromUtf8(field, name)) {
