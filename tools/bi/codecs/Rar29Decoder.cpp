@@ -1,6 +1,8 @@
 // Decoder of the packed data of RAR 2.9-4.x entries (unpack version 29).
 #include "Rar29Decoder.h"
 
+#include "Huffman.h"
+
 #include <algorithm>
 #include <cstring>
 #include <limits>
@@ -71,27 +73,31 @@ enum PpmdCode : int {
     kPpmdRun = 5,
 };
 
-// Copies a match in whole chunks of N bytes, each loaded before it is stored: a source N or
-// more bytes behind is already complete, and one less than N ahead (the oldest bytes of a full
-// window) is read before it is overwritten. The last chunk may spill up to N - 1 bytes past the
-// match, into bytes that a match of nearly the window's size still needs, so they are put back.
+// Copies a match whose source lies `distance` >= N bytes behind its destination, in whole
+// chunks of N bytes: each chunk's source is complete before it is read. The last chunk may
+// overwrite up to N - 1 bytes past the match, which the window leaves room for.
 template <std::size_t N>
 [[gnu::always_inline]] inline void CopyChunks(char8_t* destination, const char8_t* source,
                                               std::uint32_t length) {
-    char8_t spill[N];
     char8_t chunk[N];
-    std::memcpy(spill, destination + length, N);
-    for (std::uint32_t i = 0; i < length; i += N) {
+    std::uint32_t i = 0;
+    do {
         std::memcpy(chunk, source + i, N);
         std::memcpy(destination + i, chunk, N);
-    }
-    std::memcpy(destination + length, spill, N);
+        i += N;
+    } while (i < length);
 }
 
 // A zeroed window of ringSize bytes and the slack that chunked copies may touch past its end.
 constexpr std::size_t kWindowSlack = 16;
 std::unique_ptr<char8_t[]> AllocateWindow(std::size_t ringSize) {
     return std::unique_ptr<char8_t[]>(new (std::nothrow) char8_t[ringSize + kWindowSlack]());
+}
+
+// The next `count` bits (0..31) after the first `skip` of `bits`, without a branch on the count.
+[[gnu::always_inline]] inline std::uint32_t ExtraBits(std::uint32_t bits, unsigned skip,
+                                                      unsigned count) {
+    return ((bits << skip) >> 1) >> (31 - count);
 }
 
 DecodeResult BadTable() {
@@ -104,15 +110,70 @@ DecodeResult BadPpmdData() {
     return DecodeResult::Damaged(L"damaged PPMd data");
 }
 
-// Reads 0..16 bits without a branch on the count. Forced inline, like CopyChunks: GCC would
-// otherwise call it from the decoding loop, which costs a sixth of the time.
-[[gnu::always_inline]] inline std::uint32_t ReadBits(BitInput& in, unsigned count) {
-    const std::uint32_t value = in.Peek(16) >> (16 - count);
-    in.Skip(count);
-    return value;
+} // namespace
+
+template <class Entry, unsigned FastBits, std::size_t Symbols>
+bool Rar29Decoder::FastCode<Entry, FastBits, Symbols>::Build(const std::uint8_t* lengths,
+                                                             Entry (*make)(unsigned symbol)) {
+    std::array<std::uint32_t, kMaxBits + 1> count{};
+    for (std::size_t symbol = 0; symbol < Symbols; ++symbol) {
+        if (lengths[symbol] > kMaxBits) {
+            return false;
+        }
+        ++count[lengths[symbol]];
+    }
+    count[0] = 0;
+    std::uint32_t code = 0;
+    std::uint32_t index = 0;
+    for (unsigned length = 1; length <= kMaxBits; ++length) {
+        if (code + count[length] > (1u << length)) {
+            return false; // over-subscribed
+        }
+        firstCode[length] = code;
+        firstIndex[length] = static_cast<std::uint16_t>(index);
+        limit[length] = (code + count[length]) << (kMaxBits - length);
+        code = (code + count[length]) << 1;
+        index += count[length];
+    }
+    std::array<std::uint16_t, kMaxBits + 1> next = firstIndex;
+    for (std::size_t symbol = 0; symbol < Symbols; ++symbol) {
+        const unsigned length = lengths[symbol];
+        bySymbol[symbol] = make(static_cast<unsigned>(symbol));
+        bySymbol[symbol].codeBits = static_cast<std::uint8_t>(length);
+        if (length != 0) {
+            sorted[next[length]++] = static_cast<std::uint16_t>(symbol);
+        }
+    }
+    // Patterns of longer codes and of no code get an entry without code bits, and a value that
+    // is no literal, so the literal test needs no check of its own.
+    Entry missing{};
+    missing.value = static_cast<decltype(missing.value)>(~0u);
+    fast.fill(missing);
+    for (unsigned length = 1; length <= FastBits; ++length) {
+        const std::size_t span = std::size_t{1} << (FastBits - length);
+        for (std::uint32_t i = 0; i < count[length]; ++i) {
+            const std::size_t first = std::size_t{firstCode[length] + i} << (FastBits - length);
+            std::fill_n(fast.begin() + first, span, bySymbol[sorted[firstIndex[length] + i]]);
+        }
+    }
+    return true;
 }
 
-} // namespace
+template <class Entry, unsigned FastBits, std::size_t Symbols>
+Entry Rar29Decoder::FastCode<Entry, FastBits, Symbols>::FindLong(std::uint32_t bits15) const {
+    for (unsigned length = FastBits + 1; length <= kMaxBits; ++length) {
+        if (bits15 < limit[length]) {
+            const std::uint32_t code = bits15 >> (kMaxBits - length);
+            if (code < firstCode[length]) {
+                break; // a gap left by an incomplete code
+            }
+            return bySymbol[sorted[firstIndex[length] + (code - firstCode[length])]];
+        }
+    }
+    Entry missing{};
+    missing.value = static_cast<decltype(missing.value)>(~0u);
+    return missing;
+}
 
 DecodeResult Rar29Decoder::BeginEntry(bool solid, std::uint64_t windowSize) {
     m_entryReady = false;
@@ -120,7 +181,7 @@ DecodeResult Rar29Decoder::BeginEntry(bool solid, std::uint64_t windowSize) {
     while (dictionary < windowSize && dictionary < kMaxWindow) {
         dictionary <<= 1;
     }
-    const std::size_t ringSize = std::max(static_cast<std::size_t>(dictionary), kMinRing);
+    const std::size_t ringSize = std::max(static_cast<std::size_t>(dictionary) * 2, kMinRing);
 
     if (solid) {
         if (!m_streamSound) {
@@ -360,12 +421,46 @@ DecodeResult Rar29Decoder::ReadTables(BitInput& in) {
         return DecodeResult::Truncated();
     }
 
+    const auto mainEntry = [](unsigned symbol) {
+        CodeEntry entry;
+        if (symbol < 256) {
+            entry.value = static_cast<std::uint16_t>(symbol);
+        } else if (symbol >= kFirstMatch) {
+            const unsigned slot = symbol - kFirstMatch;
+            entry.value = static_cast<std::uint16_t>(kMatchFlag | (3u + kLengthBase[slot]));
+            entry.extraBits = kLengthBits[slot];
+        } else {
+            entry.value = static_cast<std::uint16_t>(kOtherFlag | symbol);
+        }
+        return entry;
+    };
+    const auto distanceEntry = [](unsigned slot) {
+        DistanceEntry entry;
+        entry.value = kDistanceBase[slot] + 1;
+        entry.extraBits = kDistanceBits[slot];
+        if (slot >= kFirstLowDistanceSlot) {
+            entry.extraBits = static_cast<std::uint8_t>(entry.extraBits - 4);
+            entry.lowCoded = 1;
+        }
+        return entry;
+    };
+    const auto lowDistanceEntry = [](unsigned symbol) {
+        CodeEntry entry;
+        entry.value = static_cast<std::uint16_t>(symbol);
+        return entry;
+    };
+    const auto lengthEntry = [](unsigned slot) {
+        CodeEntry entry;
+        entry.value = static_cast<std::uint16_t>(2u + kLengthBase[slot]);
+        entry.extraBits = kLengthBits[slot];
+        return entry;
+    };
     const std::uint8_t* lengths = m_lengths.data();
-    if (!m_mainTable.Build(lengths, kMainSymbols) ||
-        !m_distanceTable.Build(lengths + kMainSymbols, kDistanceSymbols) ||
-        !m_lowDistanceTable.Build(lengths + kMainSymbols + kDistanceSymbols, kLowDistanceSymbols) ||
-        !m_lengthTable.Build(lengths + kMainSymbols + kDistanceSymbols + kLowDistanceSymbols,
-                             kLengthSymbols)) {
+    if (!m_mainCode.Build(lengths, mainEntry) ||
+        !m_distanceCode.Build(lengths + kMainSymbols, distanceEntry) ||
+        !m_lowDistanceCode.Build(lengths + kMainSymbols + kDistanceSymbols, lowDistanceEntry) ||
+        !m_lengthCode.Build(lengths + kMainSymbols + kDistanceSymbols + kLowDistanceSymbols,
+                            lengthEntry)) {
         return BadTable();
     }
     m_tablesRead = true;
@@ -419,118 +514,141 @@ Rar29Decoder::Event Rar29Decoder::DecodeLz(BitInput& in, std::uint64_t stop) {
     Byte* const window = m_window.get();
     const std::size_t mask = m_ringMask;
     std::uint64_t position = m_position;
+    // The distance state stays in locals during the loop: stores to members could otherwise
+    // be taken for changes to the tables or the bit reader, which would then be reloaded.
+    std::array<std::uint32_t, 4> oldDistances = m_oldDistances;
+    std::uint32_t lastLength = m_lastLength;
+    std::uint32_t lowPrevious = m_lowPrevious;
+    std::uint32_t lowRepeats = m_lowRepeats;
+    const auto leave = [&](Event event) {
+        m_position = position;
+        m_oldDistances = oldDistances;
+        m_lastLength = lastLength;
+        m_lowPrevious = lowPrevious;
+        m_lowRepeats = lowRepeats;
+        return event;
+    };
+    const auto fail = [&](const DecodeResult& result) {
+        leave(Event::Failed);
+        return Fail(result);
+    };
+
     while (position < stop) {
-        const int symbol = m_mainTable.Decode(in);
-        if (symbol < kEndOfBlock) {
-            if (symbol < 0) {
-                m_position = position;
-                return Fail(NoCode());
-            }
-            window[position & mask] = static_cast<Byte>(symbol);
-            ++position;
+        // Each Peek makes 32 bits available; a literal run takes as many codes from them as
+        // surely fit, and a match takes its length, its distance and its low bits in turn.
+        std::uint32_t bits = in.Peek(32);
+        CodeEntry entry = m_mainCode.Find(bits);
+        if (entry.value < 256) {
+            unsigned used = 0;
+            do {
+                window[position & mask] = static_cast<Byte>(entry.value);
+                ++position;
+                used += entry.codeBits;
+                if (used > 32 - kMainFastBits || position >= stop) {
+                    break;
+                }
+                entry = m_mainCode.fast[(bits << used) >> (32 - kMainFastBits)];
+            } while (entry.value < 256);
+            in.Skip(used);
             continue;
+        }
+        if (entry.codeBits == 0) {
+            return fail(NoCode());
         }
 
         std::uint32_t distance;
         std::uint32_t length;
-        if (symbol >= kFirstMatch) {
-            const unsigned slot = static_cast<unsigned>(symbol - kFirstMatch);
-            length = 3u + kLengthBase[slot] + ReadBits(in, kLengthBits[slot]);
-            const int distanceSlot = m_distanceTable.Decode(in);
-            if (distanceSlot < 0) {
-                m_position = position;
-                return Fail(NoCode());
+        if (entry.value & kMatchFlag) {
+            length = (entry.value & ~kMatchFlag) + ExtraBits(bits, entry.codeBits, entry.extraBits);
+            in.Skip(entry.codeBits + entry.extraBits);
+            bits = in.Peek(32);
+            const DistanceEntry slot = m_distanceCode.Find(bits);
+            if (slot.codeBits == 0) {
+                return fail(NoCode());
             }
-            distance = kDistanceBase[distanceSlot] + 1;
-            const unsigned bits = kDistanceBits[distanceSlot];
-            if (static_cast<unsigned>(distanceSlot) < kFirstLowDistanceSlot) {
-                distance += ReadBits(in, bits);
-            } else {
-                distance += ReadBits(in, bits - 4) << 4;
-                if (m_lowRepeats > 0) {
-                    --m_lowRepeats;
-                    distance += m_lowPrevious;
+            distance = slot.value +
+                       (ExtraBits(bits, slot.codeBits, slot.extraBits) << (slot.lowCoded * 4));
+            in.Skip(slot.codeBits + slot.extraBits);
+            if (slot.lowCoded) {
+                if (lowRepeats > 0) {
+                    --lowRepeats;
                 } else {
-                    const int low = m_lowDistanceTable.Decode(in);
-                    if (low < 0) {
-                        m_position = position;
-                        return Fail(NoCode());
+                    const CodeEntry low = m_lowDistanceCode.Find(in.Peek(32));
+                    if (low.codeBits == 0) {
+                        return fail(NoCode());
                     }
-                    if (low == kLowDistanceRepeat) {
-                        m_lowRepeats = kLowDistanceRepeats;
-                        distance += m_lowPrevious;
+                    in.Skip(low.codeBits);
+                    if (low.value == kLowDistanceRepeat) {
+                        lowRepeats = kLowDistanceRepeats;
                     } else {
-                        m_lowPrevious = static_cast<std::uint32_t>(low);
-                        distance += m_lowPrevious;
+                        lowPrevious = low.value;
                     }
                 }
+                distance += lowPrevious;
             }
-            if (distance >= kBonusDistance1) {
-                ++length;
-                if (distance >= kBonusDistance2) {
-                    ++length;
+            length += static_cast<std::uint32_t>(distance >= kBonusDistance1) +
+                      static_cast<std::uint32_t>(distance >= kBonusDistance2);
+            oldDistances = {distance, oldDistances[0], oldDistances[1], oldDistances[2]};
+            lastLength = length;
+        } else {
+            in.Skip(entry.codeBits);
+            const int symbol = entry.value & ~kOtherFlag;
+            if (symbol >= kFirstShortMatch) {
+                const unsigned index = static_cast<unsigned>(symbol - kFirstShortMatch);
+                distance = kShortBase[index] + 1u + ExtraBits(in.Peek(32), 0, kShortBits[index]);
+                in.Skip(kShortBits[index]);
+                length = 2;
+                oldDistances = {distance, oldDistances[0], oldDistances[1], oldDistances[2]};
+                lastLength = length;
+            } else if (symbol >= kFirstOldDistance) {
+                const unsigned index = static_cast<unsigned>(symbol - kFirstOldDistance);
+                distance = oldDistances[index];
+                for (unsigned i = index; i > 0; --i) {
+                    oldDistances[i] = oldDistances[i - 1];
                 }
-            }
-            PushDistance(distance);
-            m_lastLength = length;
-        } else if (symbol >= kFirstShortMatch) {
-            const unsigned index = static_cast<unsigned>(symbol - kFirstShortMatch);
-            distance = kShortBase[index] + 1u + ReadBits(in, kShortBits[index]);
-            length = 2;
-            PushDistance(distance);
-            m_lastLength = length;
-        } else if (symbol >= kFirstOldDistance) {
-            const unsigned index = static_cast<unsigned>(symbol - kFirstOldDistance);
-            distance = m_oldDistances[index];
-            for (unsigned i = index; i > 0; --i) {
-                m_oldDistances[i] = m_oldDistances[i - 1];
-            }
-            m_oldDistances[0] = distance;
-            const int slot = m_lengthTable.Decode(in);
-            if (slot < 0) {
-                m_position = position;
-                return Fail(NoCode());
-            }
-            length = 2u + kLengthBase[slot] + ReadBits(in, kLengthBits[slot]);
-            m_lastLength = length;
-        } else if (symbol == kRepeatLast) {
-            if (m_lastLength == 0) {
-                // Nothing to repeat; the symbol still took bits, so running out of data
-                // ends a chain of these.
-                if (in.Exhausted()) {
-                    m_position = position;
-                    return Fail(DecodeResult::Truncated());
+                oldDistances[0] = distance;
+                bits = in.Peek(32);
+                const CodeEntry slot = m_lengthCode.Find(bits);
+                if (slot.codeBits == 0) {
+                    return fail(NoCode());
+                }
+                length = slot.value + ExtraBits(bits, slot.codeBits, slot.extraBits);
+                in.Skip(slot.codeBits + slot.extraBits);
+                lastLength = length;
+            } else if (symbol == kRepeatLast) {
+                if (lastLength == 0) {
+                    // Nothing to repeat; the symbol still took bits, so running out of data
+                    // ends a chain of these.
+                    if (in.Exhausted()) {
+                        return fail(DecodeResult::Truncated());
+                    }
+                    continue;
+                }
+                distance = oldDistances[0];
+                length = lastLength;
+            } else if (symbol == kFilterRecord) {
+                leave(Event::None);
+                const DecodeResult filter = ReadLzFilter(in);
+                if (!filter.ok()) {
+                    return Fail(filter);
                 }
                 continue;
+            } else {
+                if (in.Read(1) != 0) {
+                    m_headerDue = true;
+                    return leave(Event::BlockEnd);
+                }
+                return leave(Event::EntryEnd); // before the unpacked size, so an error
             }
-            distance = m_oldDistances[0];
-            length = m_lastLength;
-        } else if (symbol == kFilterRecord) {
-            m_position = position;
-            const DecodeResult filter = ReadLzFilter(in);
-            if (!filter.ok()) {
-                return Fail(filter);
-            }
-            continue;
-        } else {
-            m_position = position;
-            if (in.Read(1) != 0) {
-                m_headerDue = true;
-                return Event::BlockEnd;
-            }
-            return Event::EntryEnd; // before the unpacked size, so an error
         }
 
-        const DecodeResult check = CheckMatch(position, distance, length);
-        if (!check.ok()) {
-            m_position = position;
-            return Fail(check);
+        if (distance - 1 >= m_dictionary || distance > position || length > m_entryEnd - position) {
+            return fail(CheckMatch(position, distance, length));
         }
         CopyMatch(position, distance, length);
         position += length;
     }
-    m_position = position;
-    return Event::None;
+    return leave(Event::None);
 }
 
 Rar29Decoder::Event Rar29Decoder::DecodePpmd(BitInput& in, std::uint64_t stop) {
@@ -753,9 +871,13 @@ DecodeResult Rar29Decoder::FinishEntry(BitInput& in) {
     }
     while (!m_headerDue) {
         if (m_mode == Mode::Lz) {
-            const int symbol = m_mainTable.Decode(in);
-            if (symbol != kEndOfBlock || in.Exhausted()) {
+            const CodeEntry entry = m_mainCode.Find(in.Peek(32));
+            if (entry.codeBits == 0 || entry.value != (kOtherFlag | kEndOfBlock)) {
                 return DecodeResult::Ok(); // no end code: the next entry goes on with symbols
+            }
+            in.Skip(entry.codeBits);
+            if (in.Exhausted()) {
+                return DecodeResult::Ok();
             }
             if (in.Read(1) != 0) {
                 m_headerDue = true;

@@ -4,7 +4,6 @@
 
 #include "BitInput.h"
 #include "CodecTypes.h"
-#include "Huffman.h"
 #include "Ppmd7.h"
 #include "PpmdRangeDecoder.h"
 #include "Rar29Filters.h"
@@ -48,11 +47,62 @@ private:
     static constexpr std::size_t kDistanceSymbols = 60;
     static constexpr std::size_t kLowDistanceSymbols = 17;
     static constexpr std::size_t kLengthSymbols = 28;
-    // Most bytes one step can add to the window: a PPMd match of 255 + 32.
-    static constexpr std::size_t kMaxStep = 288;
+    // Most bytes one step can add to the window (a PPMd match of 255 + 32), plus the 15 bytes
+    // past a match that its copy may overwrite.
+    static constexpr std::size_t kMaxStep = 288 + 16;
     // Output reaches the sink in pieces of about this size (smaller at the end of an entry
     // and around filtered blocks).
     static constexpr std::size_t kFlushPiece = 1u << 20;
+
+    // A decoded code word, ready to use: codeBits is its length (0: no such code), and what it
+    // stands for needs extraBits more bits added to value. Main symbols: value is the literal
+    // byte, or kMatchFlag plus the base length of a match, or kOtherFlag plus the symbol.
+    // Length symbols: the base length; low-distance symbols: the symbol.
+    struct CodeEntry {
+        std::uint16_t value = 0;
+        std::uint8_t codeBits = 0;
+        std::uint8_t extraBits = 0;
+    };
+    // A distance slot: the distance base plus one, and whether its low four bits follow
+    // under the low-distance code instead of among its extra bits.
+    struct DistanceEntry {
+        std::uint32_t value = 0;
+        std::uint8_t codeBits = 0;
+        std::uint8_t extraBits = 0;
+        std::uint8_t lowCoded = 0;
+    };
+    static constexpr std::uint16_t kMatchFlag = 0x8000;
+    static constexpr std::uint16_t kOtherFlag = 0x4000;
+
+    // A canonical Huffman code (shorter codes first, equal lengths in symbol order, at most 15
+    // bits) decoded by one lookup of the next FastBits bits, and by a search for longer codes.
+    template <class Entry, unsigned FastBits, std::size_t Symbols> struct FastCode {
+        static constexpr unsigned kMaxBits = 15;
+        std::array<Entry, std::size_t{1} << FastBits> fast{};
+        std::array<Entry, Symbols> bySymbol{};
+        // For each code length L: the first 15-bit pattern past the codes of length <= L, the
+        // first code of length L, and where its symbols start in `sorted`.
+        std::array<std::uint32_t, kMaxBits + 1> limit{};
+        std::array<std::uint32_t, kMaxBits + 1> firstCode{};
+        std::array<std::uint16_t, kMaxBits + 1> firstIndex{};
+        std::array<std::uint16_t, Symbols> sorted{};
+
+        // The entry of the code at the top of `bits` (the next 32 bits, first bit highest).
+        [[gnu::always_inline]] Entry Find(std::uint32_t bits) const {
+            const Entry entry = fast[bits >> (32 - FastBits)];
+            return entry.codeBits != 0 ? entry : FindLong(bits >> (32 - kMaxBits));
+        }
+        Entry FindLong(std::uint32_t bits15) const;
+        // Builds the code from Symbols code lengths (0 = absent), with make(symbol) giving each
+        // symbol's entry. False when the lengths over-subscribe the code space; an incomplete
+        // code is accepted, and its gaps then decode to no code.
+        bool Build(const std::uint8_t* lengths, Entry (*make)(unsigned symbol));
+    };
+
+    static constexpr unsigned kMainFastBits = 11;
+    static constexpr unsigned kDistanceFastBits = 10;
+    static constexpr unsigned kLowDistanceFastBits = 8;
+    static constexpr unsigned kLengthFastBits = 8;
 
     enum class Mode : std::uint8_t { Lz, Ppmd };
     // How a run of decoding ended, apart from reaching its stop position.
@@ -84,10 +134,12 @@ private:
         return Event::Failed;
     }
 
-    // Window: a ring of m_ringSize bytes (a power of two) holding the stream's bytes by their
-    // position modulo its size. Its bytes are char8_t, which unlike unsigned char may not alias
-    // other objects: a byte stored into the window then does not force the compiler to reload
-    // the bit reader's and the tables' state in the decoding loops.
+    // Window: a ring of m_ringSize bytes (a power of two, at least twice the dictionary)
+    // holding the stream's bytes by their position modulo its size. As no match reaches back
+    // more than half of it, a copy may overwrite the bytes just past its end. Its bytes are
+    // char8_t, which unlike unsigned char may not alias other objects: a byte stored into the
+    // window then does not force the compiler to reload the bit reader's and the tables' state in
+    // the decoding loops.
     using Byte = char8_t;
     std::unique_ptr<Byte[]> m_window;
     const std::uint8_t* WindowBytes() const {
@@ -117,10 +169,10 @@ private:
     std::uint32_t m_lowPrevious = 0;
     std::uint32_t m_lowRepeats = 0;
     std::array<std::uint8_t, kTableSize> m_lengths{};
-    HuffmanTable m_mainTable;
-    HuffmanTable m_distanceTable;
-    HuffmanTable m_lowDistanceTable;
-    HuffmanTable m_lengthTable;
+    FastCode<CodeEntry, kMainFastBits, kMainSymbols> m_mainCode;
+    FastCode<DistanceEntry, kDistanceFastBits, kDistanceSymbols> m_distanceCode;
+    FastCode<CodeEntry, kLowDistanceFastBits, kLowDistanceSymbols> m_lowDistanceCode;
+    FastCode<CodeEntry, kLengthFastBits, kLengthSymbols> m_lengthCode;
 
     // PPMd state.
     PpmdModel m_model;
