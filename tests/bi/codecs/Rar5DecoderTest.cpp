@@ -1,12 +1,14 @@
 // RAR 5.0 decoding: the compression field, the filter transforms, and the decoder on a small
 // archived text and on streams written here bit by bit where a fault would hide in real archives
-// (overlapping and wrapping copies, distance history, filters at edges, solid streams, damage).
+// (codes of every length, overlapping and wrapping copies, distance history, filters at edges,
+// solid streams, damage).
 #include "Rar5Decoder.h"
 #include "Rar5Filters.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <functional>
 #include <random>
@@ -73,16 +75,19 @@ Outcome Decode(const std::string& data, std::uint64_t size, std::uint64_t window
 
 // Writes one block. Its default tables give every symbol of an alphabet the same code length,
 // so a symbol's code is simply its number: main 9 bits, distance slots 6, low distance 4,
-// length slots 6. The bit-length code is 5 bits for each of its 20 symbols.
+// length slots 6. The bit-length code is 5 bits for each of its 20 symbols. Symbols are written
+// with the canonical codes of the last lengths given (a block without tables keeps the
+// defaults, as the tests' earlier blocks have them).
 enum class Tables { Default, Custom, None };
+enum Alphabet { kMain, kDistance, kLow, kLength };
 
 class BlockWriter {
 public:
-    static constexpr unsigned kMainBits = 9;
-
     explicit BlockWriter(Tables tables = Tables::Default) : m_tables(tables != Tables::None) {
         if (tables == Tables::Default) {
             Lengths(9, 6, 4, 6);
+        } else {
+            UseLengths(Uniform(9, 6, 4, 6));
         }
     }
 
@@ -99,11 +104,15 @@ public:
     }
     // The table section with uniform lengths per alphabet (0 = empty alphabet).
     void Lengths(unsigned main, unsigned distance, unsigned low, unsigned length) {
+        Lengths(Uniform(main, distance, low, length));
+    }
+    // The table section with the 306 + 64 + 16 + 44 lengths of the four alphabets.
+    void Lengths(const std::vector<std::uint8_t>& lengths) {
         BitLengths();
-        Items(main, 306);
-        Items(distance, 64);
-        Items(low, 16);
-        Items(length, 44);
+        for (const std::uint8_t length : lengths) {
+            Put(length, 5);
+        }
+        UseLengths(lengths);
     }
     // `count` code lengths (or run symbols) of the table section.
     void Items(unsigned value, int count) {
@@ -116,15 +125,18 @@ public:
             Put(5, 4);
         }
     }
+    void Symbol(Alphabet alphabet, unsigned symbol) {
+        Put(m_codes[alphabet][symbol], m_lengths[alphabet][symbol]);
+    }
     void Literals(const std::string& text) {
         for (const char c : text) {
-            Put(static_cast<std::uint8_t>(c), kMainBits);
+            Symbol(kMain, static_cast<std::uint8_t>(c));
         }
     }
     // A copy with a new distance; `length` includes the bonus far distances get.
     void Copy(std::uint32_t length, std::uint64_t distance) {
         length -= (distance > 0x100) + (distance > 0x2000) + (distance > 0x40000);
-        Length(length, 262, kMainBits);
+        Length(length, kMain, 262);
         // Slots 0-3 are distances 1-4; then two slots for each number of extra bits.
         const auto base = [](unsigned s) {
             return s < 4 ? s : std::uint64_t{2 + s % 2} << (s / 2 - 1);
@@ -135,22 +147,22 @@ public:
         }
         const unsigned extra = slot < 4 ? 0 : slot / 2 - 1;
         const std::uint64_t rest = distance - 1 - base(slot);
-        Put(slot, 6);
+        Symbol(kDistance, slot);
         if (extra < 4) {
             Put(rest, extra);
         } else {
             Put(rest >> 4, extra - 4);
-            Put(rest & 15, 4);
+            Symbol(kLow, rest & 15);
         }
     }
     // Symbols 258-261: the k-th last distance with a new length.
     void OldDistance(unsigned k, std::uint32_t length) {
-        Put(258 + k, kMainBits);
-        Length(length, 0, 6);
+        Symbol(kMain, 258 + k);
+        Length(length, kLength, 0);
     }
-    void RepeatLast() { Put(257, kMainBits); }
+    void RepeatLast() { Symbol(kMain, 257); }
     void Filter(std::uint32_t offset, std::uint32_t length, unsigned type, unsigned channels = 1) {
-        Put(256, kMainBits);
+        Symbol(kMain, 256);
         Number(offset);
         Number(length);
         Put(type, 3);
@@ -178,8 +190,35 @@ public:
     }
 
 private:
+    static std::vector<std::uint8_t> Uniform(unsigned main, unsigned distance, unsigned low,
+                                             unsigned length) {
+        std::vector<std::uint8_t> lengths(306, static_cast<std::uint8_t>(main));
+        lengths.insert(lengths.end(), 64, static_cast<std::uint8_t>(distance));
+        lengths.insert(lengths.end(), 16, static_cast<std::uint8_t>(low));
+        lengths.insert(lengths.end(), 44, static_cast<std::uint8_t>(length));
+        return lengths;
+    }
+    // Canonical codes: shorter first, equal lengths in symbol order.
+    void UseLengths(const std::vector<std::uint8_t>& lengths) {
+        const std::size_t sizes[] = {306, 64, 16, 44};
+        std::size_t at = 0;
+        for (int alphabet = kMain; alphabet <= kLength; ++alphabet) {
+            m_lengths[alphabet].assign(lengths.begin() + at,
+                                       lengths.begin() + at + sizes[alphabet]);
+            m_codes[alphabet].assign(sizes[alphabet], 0);
+            std::uint32_t code = 0;
+            for (unsigned length = 1; length <= 15; ++length, code <<= 1) {
+                for (std::size_t symbol = 0; symbol < sizes[alphabet]; ++symbol) {
+                    if (m_lengths[alphabet][symbol] == length) {
+                        m_codes[alphabet][symbol] = code++;
+                    }
+                }
+            }
+            at += sizes[alphabet];
+        }
+    }
     // Slots 0-7 are lengths 2-9; then four slots for each number of extra bits.
-    void Length(std::uint32_t length, unsigned firstSymbol, unsigned codeBits) {
+    void Length(std::uint32_t length, Alphabet alphabet, unsigned firstSymbol) {
         const auto base = [](unsigned s) {
             return s < 8 ? s + 2 : 2 + ((4 + s % 4) << (s / 4 - 1));
         };
@@ -187,7 +226,7 @@ private:
         while (slot < 43 && base(slot + 1) <= length) {
             ++slot;
         }
-        Put(firstSymbol + slot, codeBits);
+        Symbol(alphabet, firstSymbol + slot);
         Put(length - base(slot), slot < 8 ? 0 : slot / 4 - 1);
     }
     void Number(std::uint32_t value) {
@@ -201,6 +240,8 @@ private:
     bool m_tables;
     std::string m_bytes;
     std::size_t m_bits = 0;
+    std::array<std::vector<std::uint8_t>, 4> m_lengths;
+    std::array<std::vector<std::uint32_t>, 4> m_codes;
 };
 
 // What a copy produces, byte by byte.
@@ -363,11 +404,101 @@ TEST(Rar5DecoderTest, DecodesATwoBlockText) {
     }
 }
 
-// Distances 1-8 repeat a pattern shorter than the copy; lengths up to the longest slot.
+// Every alphabet with codes of 1 to 15 bits, on both sides of any first lookup a decoder may
+// use: each main symbol, distance slot, low distance and length slot given a code is used, with
+// length extra bits up to 9 and distance extra bits up to 13. The one pattern each alphabet
+// leaves without a symbol is refused.
+TEST(Rar5DecoderTest, DecodesCodesOfEveryLength) {
+    const unsigned mainSymbols[] = {'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h',
+                                    257, 258, 261, 262, 270, 290, 305};
+    const unsigned copySlots[] = {0, 8, 28, 43}; // main symbols 262, 270, 290, 305
+    const unsigned distanceSlots[] = {0, 1, 2, 3, 5, 8, 9, 10, 11, 15, 20, 25, 26, 28, 29};
+    const unsigned lengthSlots[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 12, 20, 30, 40, 42, 43};
+    const unsigned order[] = {15, 1, 14, 2, 13, 3, 12, 4, 11, 5, 10, 6, 9, 7, 8};
+    std::vector<std::uint8_t> lengths(430, 0);
+    for (unsigned i = 0; i < 15; ++i) {
+        lengths[mainSymbols[i]] = static_cast<std::uint8_t>(order[i]);
+        lengths[306 + distanceSlots[i]] = static_cast<std::uint8_t>(order[(i + 4) % 15]);
+        lengths[370 + i] = static_cast<std::uint8_t>(order[(i + 8) % 15]); // low values 0-14
+        lengths[386 + lengthSlots[i]] = static_cast<std::uint8_t>(order[(i + 12) % 15]);
+    }
+    const auto lengthBase = [](unsigned s) {
+        return s < 8 ? s + 2 : 2 + ((4 + s % 4) << (s / 4 - 1));
+    };
+    const auto lengthExtra = [](unsigned s) { return s < 8 ? 0u : s / 4 - 1; };
+    std::mt19937 random(5);
+    const auto length = [&](unsigned slot) {
+        return lengthBase(slot) + static_cast<std::uint32_t>(random() % (1u << lengthExtra(slot)));
+    };
+
+    BlockWriter block(Tables::Custom);
+    block.Lengths(lengths);
+    std::string expected = "abcdefghhgfedcbaaceghbdfcafchebgdhhdfgabce";
+    block.Literals(expected);
+    std::vector<std::uint64_t> history;
+    const auto copy = [&](std::uint32_t slotLength, std::uint64_t distance) {
+        const std::uint32_t bonus = (distance > 0x100) + (distance > 0x2000) + (distance > 0x40000);
+        block.Copy(slotLength + bonus, distance), Copy(expected, slotLength + bonus, distance);
+        history.insert(history.begin(), distance);
+    };
+    while (expected.size() < 40000) {
+        const char letter = static_cast<char>('a' + expected.size() % 8);
+        block.Literals(std::string(1, letter)), expected += letter;
+        copy(length(43), 25 + random() % 8); // distance slot 9
+    }
+    for (const unsigned distanceSlot : distanceSlots) {
+        const unsigned extra = distanceSlot < 4 ? 0 : distanceSlot / 2 - 1;
+        const std::uint64_t base =
+            distanceSlot < 4 ? distanceSlot : std::uint64_t{2 + distanceSlot % 2} << extra;
+        for (const unsigned copySlot : copySlots) {
+            std::uint64_t rest = random() % (std::uint64_t{1} << extra);
+            if (extra >= 4 && rest % 16 == 15) {
+                --rest; // low distance 15 has no code
+            }
+            block.Literals("h"), expected += 'h';
+            copy(length(copySlot), base + rest + 1);
+        }
+    }
+    for (const unsigned lengthSlot : lengthSlots) {
+        for (const unsigned age : {0u, 3u}) {
+            const std::uint32_t reused = length(lengthSlot);
+            const std::uint64_t distance = history[age];
+            history.erase(history.begin() + age);
+            history.insert(history.begin(), distance);
+            block.OldDistance(age, reused), Copy(expected, reused, distance);
+            block.RepeatLast(), Copy(expected, reused, distance);
+        }
+    }
+    const Outcome got = Decode(block.Finish(true), expected.size());
+    EXPECT_EQ(DecodeError::None, got.error);
+    EXPECT_TRUE(expected == got.output);
+
+    for (const Alphabet alphabet : {kMain, kDistance, kLow, kLength}) {
+        BlockWriter gap(Tables::Custom);
+        gap.Lengths(lengths);
+        gap.Literals("abcdefgh");
+        gap.Copy(2, 8);
+        if (alphabet == kDistance || alphabet == kLow) {
+            gap.Symbol(kMain, 262);
+        }
+        if (alphabet == kLow) {
+            gap.Symbol(kDistance, 10);
+        }
+        if (alphabet == kLength) {
+            gap.Symbol(kMain, 258);
+        }
+        gap.Put(0x7FFF, 15);
+        const Outcome refused = Decode(gap.Finish(true), 100);
+        EXPECT_EQ(DecodeError::Damaged, refused.error) << alphabet;
+        EXPECT_EQ(std::wstring(L"bad Huffman code"), refused.reason) << alphabet;
+    }
+}
+
+// Distances 1-17 repeat a pattern shorter than the copy; lengths up to the longest slot.
 TEST(Rar5DecoderTest, CopiesOverlappingTheirOwnOutput) {
-    for (std::size_t distance = 1; distance <= 8; ++distance) {
+    for (std::size_t distance = 1; distance <= 17; ++distance) {
         BlockWriter block;
-        std::string expected = "ABCDEFGH";
+        std::string expected = "ABCDEFGHIJKLMNOPQ";
         block.Literals(expected);
         for (const std::uint32_t length : {2u, 7u, 9u, 23u, 24u, 31u, 100u, 4097u}) {
             block.Copy(length, distance);
@@ -413,8 +544,9 @@ TEST(Rar5DecoderTest, KeepsTheDistanceHistory) {
     EXPECT_TRUE(expected == got.output);
 }
 
-// In a 256 KiB window: copies whose source, destination or both wrap round its end, a copy
-// from exactly the window size back, and one byte further.
+// In a 256 KiB window: copies whose source, destination or both wrap round its end, copies
+// from exactly the window size back (also right after short copies, which a decoder may write
+// in whole chunks beyond their end), and one byte further.
 TEST(Rar5DecoderTest, CopiesAcrossTheWindowEnd) {
     constexpr std::size_t kWindow = 256 << 10;
     BlockWriter block;
@@ -426,6 +558,13 @@ TEST(Rar5DecoderTest, CopiesAcrossTheWindowEnd) {
     block.Copy(4000, 5000), Copy(expected, 4000, 5000); // source wraps, far behind
     block.Copy(3000, kWindow), Copy(expected, 3000, kWindow);
     FillTo(block, expected, 3 * kWindow + 100);
+    const std::string capitals = "ABCDEFGHIJKLMNOPQRSUVWXYZ"; // none in the text a window back
+    for (std::size_t i = 0; i < 64; ++i) {
+        const std::string fresh = capitals.substr(i % 8) + capitals.substr(0, i % 8);
+        block.Literals(fresh), expected += fresh;
+        block.Copy(3, fresh.size()), Copy(expected, 3, fresh.size());
+        block.Copy(20, kWindow), Copy(expected, 20, kWindow);
+    }
     block.Copy(4097, kWindow - 10), Copy(expected, 4097, kWindow - 10);
     const std::string data = block.Finish(true);
     const Outcome got = Decode(data, expected.size(), kWindow);
@@ -435,6 +574,21 @@ TEST(Rar5DecoderTest, CopiesAcrossTheWindowEnd) {
     block.Copy(10, kWindow + 1);
     EXPECT_EQ(DecodeError::Damaged,
               Decode(block.Finish(true), expected.size() + 10, kWindow).error);
+
+    // New distances starting at every position round the window's end, so that one starts
+    // right where a ring a little larger than the window wraps: it still reaches back.
+    for (const std::size_t shift : {0, 1}) {
+        BlockWriter around;
+        std::string text = kSeedText;
+        around.Literals(text);
+        FillTo(around, text, kWindow - 300 + shift);
+        while (text.size() < kWindow + 600) {
+            around.Copy(2, 50), Copy(text, 2, 50);
+        }
+        const Outcome wrapped = Decode(around.Finish(true), text.size(), kWindow);
+        EXPECT_EQ(DecodeError::None, wrapped.error) << shift;
+        EXPECT_TRUE(text == wrapped.output) << shift;
+    }
 }
 
 // An E8E9 range that starts in one block, ends in the next and, in a solid entry that begins

@@ -1,6 +1,7 @@
 // Most-significant-bit-first reader of packed data.
 #include "BitInput.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace bi::codec {
@@ -37,6 +38,38 @@ bool BitInput::Refill() {
     m_end += got;
     m_streamBytes += got;
     return true;
+}
+
+void BitInput::ReadBytes(std::uint8_t* out, std::size_t size) {
+    if ((m_count & 7) != 0) {
+        for (std::size_t i = 0; i < size; ++i) {
+            out[i] = ReadByte();
+        }
+        return;
+    }
+    std::size_t done = 0;
+    for (; done < size && m_count != 0; ++done) {
+        out[done] = static_cast<std::uint8_t>(m_bits >> 56);
+        Skip(8);
+    }
+    if (done == size) {
+        return;
+    }
+    // The accumulator is empty, but its low bits may hold a look at the next byte, which the
+    // copy below moves past: they must not be merged into what is filled in later.
+    m_bits = 0;
+    while (done < size) {
+        if (m_next == m_end && !Refill()) {
+            // Past the end: zeros, counted so that BitPosition stays right.
+            std::memset(out + done, 0, size - done);
+            m_zeroBytes += size - done;
+            return;
+        }
+        const std::size_t piece = std::min(size - done, static_cast<std::size_t>(m_end - m_next));
+        std::memcpy(out + done, m_next, piece);
+        m_next += piece;
+        done += piece;
+    }
 }
 
 void BitInput::FillSlowly() {

@@ -42,6 +42,9 @@ public:
         return value;
     }
     std::uint8_t ReadByte() { return static_cast<std::uint8_t>(Read(8)); }
+    // Reads `size` bytes as that many ReadByte calls would; in bulk when the reader stands at a
+    // byte boundary.
+    void ReadBytes(std::uint8_t* out, std::size_t size);
 
     // Drops the bits left in the current byte.
     void AlignToByte() { Skip(m_count & 7); }

@@ -27,10 +27,10 @@ constexpr std::size_t kTableLengths =
     kMainSymbols + kDistanceSymbols + kLowDistanceSymbols + kLengthSymbols;
 
 // Main alphabet: 0-255 literals, then these commands, then 44 length slots of new copies.
-constexpr int kFilterSymbol = 256;
-constexpr int kRepeatLastSymbol = 257;
-constexpr int kFirstOldDistanceSymbol = 258;
-constexpr int kFirstNewCopySymbol = 262;
+constexpr unsigned kFilterSymbol = 256;
+constexpr unsigned kRepeatLastSymbol = 257;
+constexpr unsigned kFirstOldDistanceSymbol = 258;
+constexpr unsigned kFirstNewCopySymbol = 262;
 
 // Block header.
 constexpr unsigned kBlockLastBitsMask = 0x07; // bits used in the last byte, minus one
@@ -55,6 +55,11 @@ constexpr std::uint64_t kMinWindowSize = 256 * 1024;
 // Decoded bytes are handed on at least every kFlushSize bytes, which keeps them in the cache
 // for the sink's CRC and hash. After a flush, any single symbol's output must fit.
 constexpr std::uint64_t kFlushSize = 256 * 1024;
+// Copies write whole 8- or 16-byte chunks and may run up to 15 bytes past their end. The ring
+// is this much larger than the farthest distance allowed, so that the bytes run over (the
+// oldest of the ring) can no longer be referenced, and as much again follows the ring in
+// memory for a copy that ends at its end.
+constexpr std::size_t kCopySlack = 64;
 static_assert(kFlushSize >= kMaxCopyLength && kMinWindowSize >= kFlushSize);
 
 // RAR's own limit on filters defined and not yet applied.
@@ -65,26 +70,92 @@ constexpr std::uint64_t kMinDictionary = 128 * 1024;
 constexpr unsigned kMaxExponentVersion0 = 15;
 constexpr unsigned kMaxExponentVersion1 = 23;
 
-struct LengthSlot {
-    std::uint16_t base;
-    std::uint8_t extraBits;
-};
+// Entries of the quick lookup tables (QuickCode): in the low six bits, the bits to consume,
+// which for length and distance slots include the extra bits that follow the code, so that a
+// shift by the entry takes them; from bit 8, what the symbol is.
+constexpr std::uint32_t kEntryBitsMask = 0x3F;
+constexpr unsigned kEntrySymbolShift = 8;
+// Main alphabet: literals have the byte; commands a flag and the symbol minus 256, which is
+// at least kFirstNewCopyCommand for new copies.
+constexpr std::uint32_t kCommandFlag = 0x40;
+constexpr std::uint32_t kFirstNewCopyCommand = kFirstNewCopySymbol - kFilterSymbol;
+constexpr std::uint32_t kFirstNewCopyEntry = kFirstNewCopyCommand << kEntrySymbolShift;
+// Distance alphabet: a flag for the slots whose low 4 bits follow in their own code.
+constexpr std::uint32_t kDistanceLowFlag = 0x40;
 
-// Slots 0-7 are lengths 2-9; above, each number of extra bits serves four slots.
-constexpr std::array<LengthSlot, kLengthSymbols> MakeLengthSlots() {
-    std::array<LengthSlot, kLengthSymbols> slots{};
+// The bits the last consumed entry took, as a number: the raw extra bits are their low end.
+inline std::uint64_t ConsumedBits(std::uint64_t bitsBefore, std::uint32_t entry) {
+    return (bitsBefore >> 1) >> (~entry & kEntryBitsMask);
+}
+
+// Length slots, indexed like the main alphabet's commands (symbol - 256; the length alphabet's
+// slot s at kFirstNewCopyCommand + s). Slots 0-7 are lengths 2-9; above, each number of extra
+// bits serves four slots.
+struct LengthSlot {
+    std::uint32_t base;
+    std::uint32_t extraMask;
+};
+constexpr std::size_t kCommands = kMainSymbols - kFilterSymbol;
+constexpr unsigned LengthExtraBits(unsigned slot) {
+    return slot < 8 ? 0 : slot / 4 - 1;
+}
+constexpr std::array<LengthSlot, kCommands> MakeLengthSlots() {
+    std::array<LengthSlot, kCommands> slots{};
     for (unsigned slot = 0; slot < kLengthSymbols; ++slot) {
-        if (slot < 8) {
-            slots[slot] = {static_cast<std::uint16_t>(slot + 2), 0};
-        } else {
-            const unsigned extraBits = slot / 4 - 1;
-            slots[slot] = {static_cast<std::uint16_t>(2 + ((4 + slot % 4) << extraBits)),
-                           static_cast<std::uint8_t>(extraBits)};
-        }
+        const unsigned extraBits = LengthExtraBits(slot);
+        const unsigned base = slot < 8 ? slot + 2 : 2 + ((4 + slot % 4) << extraBits);
+        slots[kFirstNewCopyCommand + slot] = {base, (1u << extraBits) - 1};
     }
     return slots;
 }
-constexpr std::array<LengthSlot, kLengthSymbols> kLengthSlots = MakeLengthSlots();
+constexpr std::array<LengthSlot, kCommands> kLengthSlots = MakeLengthSlots();
+
+// Distance slots 0-3 are distances 1-4; from slot 4, two base values (binary 10 and 11
+// followed by zeros) for each number of extra bits, of which the low 4 have their own code
+// from 4 on. Distances over 0x100, 0x2000 and 0x40000 (slots 16, 26 and 36 on) each lengthen
+// a new copy by one.
+struct DistanceSlot {
+    std::uint64_t basePlusOne;
+    std::uint32_t rawMask; // the extra bits that follow the slot's code
+    std::uint32_t bonus;
+};
+constexpr unsigned DistanceRawBits(unsigned slot) {
+    const unsigned extraBits = slot < 4 ? 0 : slot / 2 - 1;
+    return extraBits < 4 ? extraBits : extraBits - 4;
+}
+constexpr std::array<DistanceSlot, kDistanceSymbols> MakeDistanceSlots() {
+    std::array<DistanceSlot, kDistanceSymbols> slots{};
+    for (unsigned slot = 0; slot < kDistanceSymbols; ++slot) {
+        const unsigned extraBits = slot < 4 ? 0 : slot / 2 - 1;
+        const std::uint64_t base = slot < 4 ? slot : std::uint64_t{2 | (slot & 1)} << extraBits;
+        const std::uint32_t bonus = (slot >= 16) + (slot >= 26) + (slot >= 36);
+        slots[slot] = {base + 1, (1u << DistanceRawBits(slot)) - 1, bonus};
+    }
+    return slots;
+}
+constexpr std::array<DistanceSlot, kDistanceSymbols> kDistanceSlots = MakeDistanceSlots();
+
+std::uint32_t MainMeaning(unsigned symbol) {
+    if (symbol < kFilterSymbol) {
+        return symbol << kEntrySymbolShift;
+    }
+    const unsigned command = symbol - kFilterSymbol;
+    return kCommandFlag | command << kEntrySymbolShift |
+           (symbol >= kFirstNewCopySymbol ? LengthExtraBits(symbol - kFirstNewCopySymbol) : 0);
+}
+
+std::uint32_t LengthSlotMeaning(unsigned slot) {
+    const unsigned command = kFirstNewCopyCommand + slot;
+    return command << kEntrySymbolShift | LengthExtraBits(slot);
+}
+
+std::uint32_t DistanceSlotMeaning(unsigned slot) {
+    return slot << kEntrySymbolShift | DistanceRawBits(slot) | (slot >= 10 ? kDistanceLowFlag : 0);
+}
+
+std::uint32_t LowDistanceMeaning(unsigned value) {
+    return value << kEntrySymbolShift;
+}
 
 // Uninitialised and without throwing: the window may be large, and a failed allocation is an
 // answer (OutOfMemory) rather than an exception.
@@ -112,12 +183,6 @@ bool Reserve(std::unique_ptr<std::uint8_t[]>& buffer, std::size_t& capacity, std
     return true;
 }
 
-inline void Copy4(std::uint8_t* to, const std::uint8_t* from) {
-    std::uint32_t value;
-    std::memcpy(&value, from, sizeof value);
-    std::memcpy(to, &value, sizeof value);
-}
-
 inline void Copy8(std::uint8_t* to, const std::uint8_t* from) {
     std::uint64_t value;
     std::memcpy(&value, from, sizeof value);
@@ -130,81 +195,65 @@ inline void Copy16(std::uint8_t* to, const std::uint8_t* from) {
     std::memcpy(to, value, sizeof value);
 }
 
-// Appends `length` bytes at `position`, each a copy of the byte `distance` before it, to the
-// ring `window` of mask + 1 bytes. Never writes outside [position, position + length): the
-// bytes just past it may still be referenced by the next copy.
-inline void CopyMatch(std::uint8_t* window, std::size_t mask, std::uint64_t position,
-                      std::uint64_t distance, std::size_t length) {
-    const std::size_t size = mask + 1;
-    const std::size_t to = static_cast<std::size_t>(position) & mask;
-    const std::size_t from = static_cast<std::size_t>(position - distance) & mask;
-    if (to + length > size || from + length > size) {
-        // The source or the destination wraps round the end of the ring: rare, byte by byte.
-        for (std::size_t i = 0; i < length; ++i) {
-            window[(to + i) & mask] = window[(from + i) & mask];
+// Copies `length` bytes to `out` from `distance` bytes before it, front to back, so that a
+// copy longer than its distance repeats its own output. Writes whole chunks, up to 15 bytes
+// past the end (see kCopySlack); those are rewritten before anything reads them.
+inline void CopyBehind(std::uint8_t* out, std::size_t distance, std::size_t length) {
+    const std::uint8_t* in = out - distance;
+    // A chunk may go at once when its source ends before the chunk starts.
+    if (distance >= 16) {
+        Copy16(out, in);
+        for (std::size_t i = 16; i < length; i += 16) {
+            Copy16(out + i, in + i);
         }
         return;
     }
-    std::uint8_t* out = window + to;
-    const std::uint8_t* in = window + from;
-    // When the source is behind the destination by at least a chunk, or anywhere ahead of it,
-    // copying whole chunks front to back reads only bytes already final. The last chunk ends
-    // exactly at the end, overlapping the one before, rather than running past it.
-    const std::size_t gap = from < to ? to - from : from - to;
-    if (gap >= 8) {
-        if (length >= 16 && gap >= 16) {
-            std::size_t i = 0;
-            for (; i + 16 <= length; i += 16) {
-                Copy16(out + i, in + i);
-            }
-            if (i < length) {
-                Copy16(out + length - 16, in + length - 16);
-            }
-        } else if (length >= 8) {
-            std::size_t i = 0;
-            for (; i + 8 <= length; i += 8) {
-                Copy8(out + i, in + i);
-            }
-            if (i < length) {
-                Copy8(out + length - 8, in + length - 8);
-            }
-        } else if (length >= 4) {
-            Copy4(out, in);
-            Copy4(out + length - 4, in + length - 4);
-        } else {
-            for (std::size_t i = 0; i < length; ++i) {
-                out[i] = in[i];
-            }
+    if (distance >= 8) {
+        for (std::size_t i = 0; i < length; i += 8) {
+            Copy8(out + i, in + i);
         }
         return;
     }
-    if (from < to && distance == 1) {
+    if (distance == 1) {
         std::memset(out, in[0], length);
         return;
     }
-    if (from < to && length >= 24) {
-        // A short pattern (distance 2..7) repeats with any multiple of its distance as well;
-        // after the first period of at least 8 bytes, the rest goes in 8-byte chunks.
-        std::size_t period = static_cast<std::size_t>(distance);
-        while (period < 8) {
-            period += static_cast<std::size_t>(distance);
-        }
-        std::size_t i = 0;
-        for (; i < period; ++i) {
-            out[i] = in[i];
-        }
-        for (; i + 8 <= length; i += 8) {
-            Copy8(out + i, out + i - period);
-        }
-        if (i < length) {
-            Copy8(out + length - 8, out + length - 8 - period);
-        }
-        return;
+    // A short pattern (distance 2..7) repeats with any multiple of its distance as well: after
+    // the first period of at least 8 bytes, the rest goes in 8-byte chunks.
+    std::size_t period = distance;
+    while (period < 8) {
+        period += distance;
     }
-    // Short patterns, and a source just ahead of the destination (a distance within a few
-    // bytes of the window size).
-    for (std::size_t i = 0; i < length; ++i) {
+    for (std::size_t i = 0; i < period; ++i) {
         out[i] = in[i];
+    }
+    for (std::size_t i = period; i < length; i += 8) {
+        Copy8(out + i, out + i - period);
+    }
+}
+
+// The same for a source `gap` bytes ahead of `out` (in the previous round of the ring), where
+// gap >= kCopySlack: all of the source is read before the destination reaches it.
+inline void CopyAhead(std::uint8_t* out, std::size_t gap, std::size_t length) {
+    for (std::size_t i = 0; i < length; i += 16) {
+        Copy16(out + i, out + gap + i);
+    }
+}
+
+// Appends `length` bytes at ring index `to`, each a copy of the byte `distance` before it, to
+// the ring `window` of `size` bytes, byte by byte: for the rare copies whose source or
+// destination wraps round the end of the ring.
+void CopyAcrossRingEnd(std::uint8_t* window, std::size_t size, std::size_t to, std::size_t distance,
+                       std::size_t length) {
+    std::size_t from = distance <= to ? to - distance : to + (size - distance);
+    for (std::size_t i = 0; i < length; ++i) {
+        window[to] = window[from];
+        if (++to == size) {
+            to = 0;
+        }
+        if (++from == size) {
+            from = 0;
+        }
     }
 }
 
@@ -262,15 +311,17 @@ struct Rar5Decoder::BlockBits {
     const std::uint8_t* base = nullptr; // first byte of the block data
     const std::uint8_t* next = nullptr; // next byte not yet in `bits`
     std::uint64_t bits = 0;             // next bit at bit 63
-    unsigned count = 0;                 // valid bits in `bits`
+    // Valid bits in `bits`, in the low six bits only: the higher ones are left as they fall, so
+    // that consuming a lookup entry is one subtraction of the whole entry.
+    unsigned count = 0;
 
-    // Makes at least 56 bits available. The bits below `count` are the next byte's own, so
-    // taking that byte again later changes nothing.
+    // Makes at least 56 bits available. The bits below the valid ones are the next byte's own,
+    // so taking that byte again later changes nothing.
     void Refill() {
         std::uint64_t value;
         std::memcpy(&value, next, sizeof value);
-        bits |= __builtin_bswap64(value) >> count;
-        next += (63 - count) >> 3;
+        bits |= __builtin_bswap64(value) >> (count & 63);
+        next += (~count & 63) >> 3;
         count |= 56;
     }
     std::uint32_t Peek15() const { return static_cast<std::uint32_t>(bits >> 49); }
@@ -278,49 +329,66 @@ struct Rar5Decoder::BlockBits {
         bits <<= n;
         count -= n;
     }
+    // Consumes the bits a quick lookup entry names (its low six bits).
+    void Consume(std::uint32_t entry) {
+        bits <<= entry & kEntryBitsMask;
+        count -= entry;
+    }
     // Reads n bits, 0..32 (two shifts so that n = 0 needs no test).
     std::uint32_t Read(unsigned n) {
         const auto value = static_cast<std::uint32_t>((bits >> 1) >> (63 - n));
         Skip(n);
         return value;
     }
-    std::uint64_t Position() const { return static_cast<std::uint64_t>(next - base) * 8 - count; }
+    std::uint64_t Position() const {
+        return static_cast<std::uint64_t>(next - base) * 8 - (count & 63);
+    }
 };
 
-Rar5Decoder::Rar5Decoder() = default;
+Rar5Decoder::Rar5Decoder() {
+    m_mainCode.meaning = MainMeaning;
+    m_distanceCode.meaning = DistanceSlotMeaning;
+    m_lowDistanceCode.meaning = LowDistanceMeaning;
+    m_lengthCode.meaning = LengthSlotMeaning;
+}
+
 Rar5Decoder::~Rar5Decoder() = default;
 
 DecodeResult Rar5Decoder::ReserveWindow(std::uint64_t windowSize, bool keepHistory) {
-    std::uint64_t size = kMinWindowSize;
-    while (size < windowSize) {
-        size *= 2;
-    }
-    if (size - 1 > static_cast<std::uint64_t>(SIZE_MAX)) {
+    const std::uint64_t size = std::max(windowSize, kMinWindowSize) + kCopySlack;
+    if (size + kCopySlack > static_cast<std::uint64_t>(SIZE_MAX)) {
         return DecodeResult::OutOfMemory(L"dictionary too large for this system");
     }
-    const std::size_t oldSize = m_window ? m_windowMask + 1 : 0;
+    const std::size_t oldSize = m_window ? m_ringSize : 0;
     if (size <= oldSize) {
         return DecodeResult::Ok();
     }
     if (!keepHistory) {
         m_window.reset(); // before allocating, so that both never coexist
     }
-    std::unique_ptr<std::uint8_t[]> window = AllocateBytes(static_cast<std::size_t>(size));
+    std::unique_ptr<std::uint8_t[]> window =
+        AllocateBytes(static_cast<std::size_t>(size) + kCopySlack);
     if (!window) {
         return DecodeResult::OutOfMemory(L"not enough memory for the dictionary");
     }
-    const std::size_t mask = static_cast<std::size_t>(size - 1);
     if (keepHistory && m_window) {
         // A solid entry asking for a larger window: the history moves to the same stream
-        // positions in the larger ring. What the smaller ring had already dropped stays lost.
-        const std::uint64_t kept = std::min<std::uint64_t>(m_written, oldSize);
-        for (std::uint64_t p = m_written - kept; p < m_written; ++p) {
-            window[p & mask] = m_window[p & m_windowMask];
+        // positions in the larger ring. What the smaller ring had already dropped stays lost,
+        // and so do the bytes copies may have run over, just ahead of the write position.
+        const std::uint64_t kept = std::min<std::uint64_t>(m_written, oldSize - kCopySlack);
+        std::uint64_t position = m_written - kept;
+        while (position < m_written) {
+            const std::size_t from = static_cast<std::size_t>(position % oldSize);
+            const std::size_t to = static_cast<std::size_t>(position % size);
+            const std::size_t piece = static_cast<std::size_t>(
+                std::min<std::uint64_t>({m_written - position, oldSize - from, size - to}));
+            std::memcpy(window.get() + to, m_window.get() + from, piece);
+            position += piece;
         }
         m_historyStart = std::max(m_historyStart, m_written - kept);
     }
     m_window = std::move(window);
-    m_windowMask = mask;
+    m_ringSize = static_cast<std::size_t>(size);
     return DecodeResult::Ok();
 }
 
@@ -448,17 +516,7 @@ DecodeResult Rar5Decoder::ReadBlockData(BitInput& in, std::size_t size) {
             m_block = std::move(block);
             m_blockCapacity = grown;
         }
-        std::uint8_t* out = m_block.get() + done;
-        std::size_t i = 0;
-        // Eight bytes per store: every byte store makes the compiler reload the bit reader.
-        for (; i + 8 <= piece; i += 8) {
-            const std::uint64_t high = in.Read(32);
-            const std::uint64_t bytes = __builtin_bswap64(high << 32 | in.Read(32));
-            std::memcpy(out + i, &bytes, sizeof bytes);
-        }
-        for (; i < piece; ++i) {
-            out[i] = in.ReadByte();
-        }
+        in.ReadBytes(m_block.get() + done, piece);
         done += piece;
         if (in.Exhausted()) {
             return DecodeResult::Truncated();
@@ -535,28 +593,97 @@ DecodeResult Rar5Decoder::ReadTables(BlockBits& bits, std::uint64_t endBit) {
     }
 
     const std::uint8_t* next = lengths.data();
-    if (!m_mainTable.Build(next, kMainSymbols) ||
-        !m_distanceTable.Build(next + kMainSymbols, kDistanceSymbols) ||
-        !m_lowDistanceTable.Build(next + kMainSymbols + kDistanceSymbols, kLowDistanceSymbols) ||
-        !m_lengthTable.Build(next + kMainSymbols + kDistanceSymbols + kLowDistanceSymbols,
-                             kLengthSymbols)) {
+    if (!m_mainCode.Build(next, kMainSymbols) ||
+        !m_distanceCode.Build(next + kMainSymbols, kDistanceSymbols) ||
+        !m_lowDistanceCode.Build(next + kMainSymbols + kDistanceSymbols, kLowDistanceSymbols) ||
+        !m_lengthCode.Build(next + kMainSymbols + kDistanceSymbols + kLowDistanceSymbols,
+                            kLengthSymbols)) {
         return DecodeResult::Damaged(L"bad Huffman table");
     }
     m_haveTables = true;
     return DecodeResult::Ok();
 }
 
-std::uint64_t Rar5Decoder::OutputLimit() const {
-    const std::uint64_t room = std::min<std::uint64_t>(m_windowMask + 1, kFlushSize);
-    return std::min(m_flushed + room, m_entryEnd);
+template <unsigned kBits>
+bool Rar5Decoder::QuickCode<kBits>::Build(const std::uint8_t* lengths, std::size_t count) {
+    if (!full.Build(lengths, count)) {
+        return false;
+    }
+    // The canonical codes the full table assigns: shorter first, equal lengths in symbol order.
+    std::array<std::uint32_t, HuffmanTable::kMaxLength + 1> lengthCount{};
+    for (std::size_t symbol = 0; symbol < count; ++symbol) {
+        ++lengthCount[lengths[symbol]];
+    }
+    std::array<std::uint32_t, HuffmanTable::kMaxLength + 1> nextCode{};
+    std::uint32_t code = 0;
+    for (unsigned length = 1; length <= HuffmanTable::kMaxLength; ++length) {
+        code = (code + (length > 1 ? lengthCount[length - 1] : 0)) << 1;
+        nextCode[length] = code;
+    }
+    entries.fill(0);
+    for (std::size_t symbol = 0; symbol < count; ++symbol) {
+        const unsigned length = lengths[symbol];
+        if (length == 0) {
+            continue;
+        }
+        const std::uint32_t symbolCode = nextCode[length]++;
+        if (length > kBits) {
+            continue; // left to the full table
+        }
+        // Some meanings count bits to consume beyond the code's own.
+        const std::uint32_t entry = meaning(static_cast<unsigned>(symbol)) + length;
+        const std::size_t first = std::size_t{symbolCode} << (kBits - length);
+        std::fill_n(entries.begin() + static_cast<std::ptrdiff_t>(first),
+                    std::size_t{1} << (kBits - length), entry);
+    }
+    return true;
 }
 
-DecodeResult Rar5Decoder::MakeRoom(std::uint64_t position, std::uint32_t length) {
+template <unsigned kBits>
+inline std::uint32_t Rar5Decoder::QuickCode<kBits>::Peek(std::uint64_t bits) const {
+    return entries[static_cast<std::size_t>(bits >> (64 - kBits))];
+}
+
+template <unsigned kBits>
+inline std::uint32_t Rar5Decoder::QuickCode<kBits>::Find(std::uint64_t bits) const {
+    const std::uint32_t entry = entries[static_cast<std::size_t>(bits >> (64 - kBits))];
+    if (entry != 0) [[likely]] {
+        return entry;
+    }
+    return FindLong(bits);
+}
+
+template <unsigned kBits>
+std::uint32_t Rar5Decoder::QuickCode<kBits>::FindLong(std::uint64_t bits) const {
+    unsigned length = 0;
+    const int symbol = full.Lookup(static_cast<std::uint32_t>(bits >> 49), length);
+    return symbol < 0 ? 0 : meaning(static_cast<unsigned>(symbol)) + length;
+}
+
+void Rar5Decoder::SetOutputLimit(Output& out) const {
+    const std::size_t index = static_cast<std::size_t>(out.next - m_window.get());
+    const std::uint64_t position = out.ringStart + index;
+    // Output that runs over its end (kCopySlack) stays clear of bytes not yet flushed, as the
+    // ring is larger than kFlushSize by that much.
+    const std::uint64_t limit = std::min(m_flushed + kFlushSize, m_entryEnd);
+    out.limit = out.next + static_cast<std::size_t>(
+                               std::min<std::uint64_t>(limit - position, m_ringSize - index));
+}
+
+DecodeResult Rar5Decoder::MakeRoom(Output& out, std::uint32_t length) {
+    std::uint8_t* const window = m_window.get();
+    const std::uint64_t position = out.ringStart + static_cast<std::size_t>(out.next - window);
     if (length > m_entryEnd - position) {
         return DecodeResult::Damaged(L"data longer than its declared size");
     }
     m_written = position;
-    return Flush(position);
+    const DecodeResult result = Flush(position);
+    if (out.next == window + m_ringSize) {
+        out.next = window;
+        out.ringStart += m_ringSize;
+    }
+    SetOutputLimit(out);
+    return result;
 }
 
 DecodeResult Rar5Decoder::DecodeSymbols(BlockBits& state, std::uint64_t endBit) {
@@ -564,131 +691,211 @@ DecodeResult Rar5Decoder::DecodeSymbols(BlockBits& state, std::uint64_t endBit) 
     // stores, which the compiler must assume may change any member.
     BlockBits bits = state;
     std::uint8_t* const window = m_window.get();
-    const std::size_t mask = m_windowMask;
-    std::uint64_t position = m_written;
-    std::uint64_t limit = OutputLimit();
+    const std::size_t ringSize = m_ringSize;
+    const std::size_t startIndex = static_cast<std::size_t>(m_written % ringSize);
+    Output start{window + startIndex, nullptr, m_written - startIndex};
+    SetOutputLimit(start);
+    std::uint8_t* out = start.next;
+    std::uint8_t* outLimit = start.limit;
+    std::uint64_t ringStart = start.ringStart;
+    // While the reader has not loaded the byte holding the block's last bit, the next symbol
+    // starts before the end, and the loop need not compute the bit position.
+    const std::uint8_t* const nearEnd = bits.base + (endBit - 1) / 8;
+    const std::uint64_t maxDistance = m_maxDistance;
+    const std::uint64_t historyStart = m_historyStart;
+    // The distance history as a ring, most recent at `recent`: a new distance is one store.
+    std::array<std::uint64_t, 4> history = m_distances;
+    unsigned recent = 0;
+    std::uint32_t lastLength = m_lastLength;
+    // The distance that reaches back to the oldest byte of history, as a difference of
+    // addresses in the window, so that the check needs no stream position; it moves when the
+    // ring starts a new round.
+    std::uintptr_t historyFloor = 0;
+    const auto setHistoryFloor = [&] {
+        historyFloor = reinterpret_cast<std::uintptr_t>(window) - (ringStart - historyStart);
+    };
+    setHistoryFloor();
+    // The rare calls that move the output limit take a copy, so that the three stay in
+    // registers.
+    const auto makeRoom = [&](std::uint32_t length) {
+        Output moved{out, outLimit, ringStart};
+        const DecodeResult made = MakeRoom(moved, length);
+        out = moved.next;
+        outLimit = moved.limit;
+        ringStart = moved.ringStart;
+        setHistoryFloor();
+        return made;
+    };
     DecodeResult result;
-    for (;;) {
+    // The main lookup of the next symbol is made ahead; codes too long for it are looked up
+    // again in full at the top of the loop.
+    bits.Refill();
+    std::uint32_t entry = m_mainCode.Peek(bits.bits);
+    const auto nextSymbol = [&] {
         bits.Refill();
-        if (bits.Position() >= endBit) {
+        entry = m_mainCode.Peek(bits.bits);
+    };
+    for (;;) {
+        if (bits.next > nearEnd && bits.Position() >= endBit) [[unlikely]] {
             break;
         }
-        unsigned codeLength = 0;
-        const int symbol = m_mainTable.Lookup(bits.Peek15(), codeLength);
-        if (symbol < 0) {
-            result = BadCode();
-            break;
+        if (entry == 0) [[unlikely]] {
+            entry = m_mainCode.FindLong(bits.bits);
+            if (entry == 0) {
+                result = BadCode();
+                break;
+            }
         }
-        bits.Skip(codeLength);
-        if (symbol < kFilterSymbol) {
-            if (position >= limit) {
-                result = MakeRoom(position, 1);
+        const std::uint64_t mainBits = bits.bits;
+        bits.Consume(entry);
+        if ((entry & kCommandFlag) == 0) {
+            if (out == outLimit) [[unlikely]] {
+                result = makeRoom(1);
                 if (!result.ok()) {
                     break;
                 }
-                limit = OutputLimit();
             }
-            window[position & mask] = static_cast<std::uint8_t>(symbol);
-            ++position;
+            *out++ = static_cast<std::uint8_t>(entry >> kEntrySymbolShift);
+            // A literal takes at most 15 of the 56 bits the last refill made available, so the
+            // next lookup need not wait for the refill.
+            entry = m_mainCode.Peek(bits.bits);
+            bits.Refill();
             continue;
         }
 
         std::uint32_t length = 0;
         std::uint64_t distance = 0;
-        if (symbol >= kFirstNewCopySymbol) {
-            const LengthSlot slot = kLengthSlots[symbol - kFirstNewCopySymbol];
-            length = slot.base + bits.Read(slot.extraBits);
-            bits.Refill();
-            const int distanceSlot = m_distanceTable.Lookup(bits.Peek15(), codeLength);
-            if (distanceSlot < 0) {
-                result = BadCode();
-                break;
-            }
-            bits.Skip(codeLength);
-            if (distanceSlot < 4) {
-                distance = static_cast<std::uint64_t>(distanceSlot) + 1;
-            } else {
-                // Two base values per extra bit; from 4 extra bits on, the low 4 come from
-                // their own alphabet.
-                const unsigned extraBits = static_cast<unsigned>(distanceSlot) / 2 - 1;
-                distance = static_cast<std::uint64_t>(2 | (distanceSlot & 1)) << extraBits;
-                if (extraBits < 4) {
-                    distance += bits.Read(extraBits);
-                } else {
-                    distance += static_cast<std::uint64_t>(bits.Read(extraBits - 4)) << 4;
-                    const int low = m_lowDistanceTable.Lookup(bits.Peek15(), codeLength);
-                    if (low < 0) {
-                        result = BadCode();
-                        break;
-                    }
-                    bits.Skip(codeLength);
-                    distance += static_cast<std::uint64_t>(low);
+        if (entry >= kFirstNewCopyEntry) [[likely]] {
+            const LengthSlot& lengthSlot = kLengthSlots[entry >> kEntrySymbolShift];
+            length = lengthSlot.base + (static_cast<std::uint32_t>(ConsumedBits(mainBits, entry)) &
+                                        lengthSlot.extraMask);
+            // At least 32 bits are left, enough for the distance lookup; the refill for what
+            // follows it can then run alongside.
+            std::uint32_t slot = m_distanceCode.Peek(bits.bits);
+            if (slot == 0) [[unlikely]] {
+                slot = m_distanceCode.FindLong(bits.bits);
+                if (slot == 0) {
+                    result = BadCode();
+                    break;
                 }
-                distance += 1;
             }
-            // Far copies are at least one to three bytes longer than their slot says.
-            length += (distance > 0x100) + (distance > 0x2000) + (distance > 0x40000);
-            if (distance > position - m_historyStart) {
+            bits.Refill();
+            const DistanceSlot& distanceSlot = kDistanceSlots[slot >> kEntrySymbolShift];
+            const std::uint64_t raw = ConsumedBits(bits.bits, slot) & distanceSlot.rawMask;
+            bits.Consume(slot);
+            distance = distanceSlot.basePlusOne;
+            if ((slot & kDistanceLowFlag) != 0) {
+                const std::uint32_t low = m_lowDistanceCode.Find(bits.bits);
+                if (low == 0) [[unlikely]] {
+                    result = BadCode();
+                    break;
+                }
+                bits.Consume(low);
+                distance += (raw << 4) + (low >> kEntrySymbolShift);
+            } else {
+                distance += raw;
+            }
+            length += distanceSlot.bonus;
+            if (distance > reinterpret_cast<std::uintptr_t>(out) - historyFloor) [[unlikely]] {
                 result = DecodeResult::Damaged(L"distance before the start of the data");
                 break;
             }
-            if (distance > m_maxDistance) {
+            if (distance > maxDistance) [[unlikely]] {
                 result = DecodeResult::Damaged(L"distance beyond the dictionary");
                 break;
             }
-            m_distances = {distance, m_distances[0], m_distances[1], m_distances[2]};
-            m_lastLength = length;
-        } else if (symbol == kFilterSymbol) {
-            m_written = position;
-            BlockBits filterBits = bits; // a copy, so that `bits` stays in registers
-            result = ReadFilter(filterBits, endBit);
-            bits = filterBits;
-            if (!result.ok()) {
-                break;
-            }
-            continue;
-        } else if (symbol == kRepeatLastSymbol) {
-            length = m_lastLength;
-            distance = m_distances[0];
-            if (length == 0) {
-                continue; // nothing to repeat yet
-            }
+            recent = (recent - 1) & 3;
+            history[recent] = distance;
+            lastLength = length;
         } else {
-            // Reuse of one of the last four distances, which moves to the front.
-            const unsigned index = static_cast<unsigned>(symbol - kFirstOldDistanceSymbol);
-            distance = m_distances[index];
-            if (distance == 0) {
-                result = DecodeResult::Damaged(L"repeated distance never set");
-                break;
+            const unsigned command = entry >> kEntrySymbolShift;
+            if (command == kFilterSymbol - kFilterSymbol) {
+                m_written = ringStart + static_cast<std::size_t>(out - window);
+                BlockBits filterBits = bits; // a copy, so that `bits` stays in registers
+                result = ReadFilter(filterBits, endBit);
+                bits = filterBits;
+                if (!result.ok()) {
+                    break;
+                }
+                nextSymbol();
+                continue;
             }
-            for (unsigned i = index; i > 0; --i) {
-                m_distances[i] = m_distances[i - 1];
+            if (command == kRepeatLastSymbol - kFilterSymbol) {
+                length = lastLength;
+                distance = history[recent];
+                if (length == 0) {
+                    nextSymbol(); // nothing to repeat yet
+                    continue;
+                }
+            } else {
+                // Reuse of one of the last four distances, which moves to the front.
+                const unsigned age = command - (kFirstOldDistanceSymbol - kFilterSymbol);
+                distance = history[(recent + age) & 3];
+                for (unsigned i = age; i > 0; --i) {
+                    history[(recent + i) & 3] = history[(recent + i - 1) & 3];
+                }
+                history[recent] = distance;
+                if (distance == 0) [[unlikely]] {
+                    result = DecodeResult::Damaged(L"repeated distance never set");
+                    break;
+                }
+                const std::uint64_t lengthBits = bits.bits;
+                const std::uint32_t slot = m_lengthCode.Find(lengthBits);
+                if (slot == 0) [[unlikely]] {
+                    result = BadCode();
+                    break;
+                }
+                bits.Consume(slot);
+                const LengthSlot& lengthSlot = kLengthSlots[slot >> kEntrySymbolShift];
+                length =
+                    lengthSlot.base + (static_cast<std::uint32_t>(ConsumedBits(lengthBits, slot)) &
+                                       lengthSlot.extraMask);
+                lastLength = length;
             }
-            m_distances[0] = distance;
-            const int lengthSlot = m_lengthTable.Lookup(bits.Peek15(), codeLength);
-            if (lengthSlot < 0) {
-                result = BadCode();
-                break;
-            }
-            bits.Skip(codeLength);
-            const LengthSlot slot = kLengthSlots[static_cast<std::size_t>(lengthSlot)];
-            length = slot.base + bits.Read(slot.extraBits);
-            m_lastLength = length;
         }
 
         // Every distance in the history was checked against the data written and the window
         // when it was first used, and both only grow.
-        if (position + length > limit) {
-            result = MakeRoom(position, length);
+        if (length > static_cast<std::size_t>(outLimit - out)) [[unlikely]] {
+            result = makeRoom(length);
             if (!result.ok()) {
                 break;
             }
-            limit = OutputLimit();
+            const std::size_t index = static_cast<std::size_t>(out - window);
+            if (length > ringSize - index) {
+                CopyAcrossRingEnd(window, ringSize, index, static_cast<std::size_t>(distance),
+                                  length);
+                out = window + (index + length - ringSize);
+                ringStart += ringSize;
+                setHistoryFloor();
+                Output moved{out, outLimit, ringStart};
+                SetOutputLimit(moved);
+                outLimit = moved.limit;
+                nextSymbol();
+                continue;
+            }
         }
-        CopyMatch(window, mask, position, distance, length);
-        position += length;
+        const std::size_t index = static_cast<std::size_t>(out - window);
+        if (distance <= index) [[likely]] {
+            CopyBehind(out, static_cast<std::size_t>(distance), length);
+        } else {
+            // The source lies in the previous round of the ring, ahead of the destination.
+            const std::size_t gap = ringSize - static_cast<std::size_t>(distance);
+            if (length > ringSize - (index + gap)) {
+                CopyAcrossRingEnd(window, ringSize, index, static_cast<std::size_t>(distance),
+                                  length);
+            } else {
+                CopyAhead(out, gap, length);
+            }
+        }
+        out += length;
+        nextSymbol();
     }
-    m_written = position;
+    m_written = ringStart + static_cast<std::size_t>(out - window);
+    for (unsigned i = 0; i < 4; ++i) {
+        m_distances[i] = history[(recent + i) & 3];
+    }
+    m_lastLength = lastLength;
     state = bits;
     if (!result.ok()) {
         return result;
@@ -755,11 +962,10 @@ DecodeResult Rar5Decoder::ReadFilter(BlockBits& bits, std::uint64_t endBit) {
 }
 
 DecodeResult Rar5Decoder::WriteWindow(std::uint64_t from, std::uint64_t to) {
-    const std::size_t size = m_windowMask + 1;
     while (from < to) {
-        const std::size_t index = static_cast<std::size_t>(from) & m_windowMask;
+        const std::size_t index = static_cast<std::size_t>(from % m_ringSize);
         const std::size_t piece =
-            static_cast<std::size_t>(std::min<std::uint64_t>(to - from, size - index));
+            static_cast<std::size_t>(std::min<std::uint64_t>(to - from, m_ringSize - index));
         if (!m_sink->Write(m_window.get() + index, piece)) {
             return DecodeResult::Stopped();
         }
@@ -796,9 +1002,9 @@ DecodeResult Rar5Decoder::Flush(std::uint64_t upTo) {
         const std::uint64_t to = std::min(upTo, end);
         std::uint8_t* target = m_filterData.get() + (m_flushed - filter.start);
         while (m_flushed < to) {
-            const std::size_t index = static_cast<std::size_t>(m_flushed) & m_windowMask;
+            const std::size_t index = static_cast<std::size_t>(m_flushed % m_ringSize);
             const std::size_t piece = static_cast<std::size_t>(
-                std::min<std::uint64_t>(to - m_flushed, m_windowMask + 1 - index));
+                std::min<std::uint64_t>(to - m_flushed, m_ringSize - index));
             std::memcpy(target, m_window.get() + index, piece);
             target += piece;
             m_flushed += piece;

@@ -67,21 +67,50 @@ private:
         std::uint8_t channels = 0;
     };
 
+    // A Huffman code with a first lookup of 2^kBits entries, each holding the bits to consume
+    // (the code, and the extra bits that follow it) and what the symbol means to the symbol
+    // loop, so that one load yields both; 0 for codes longer than kBits, which the full table
+    // decodes. The entry layout is in Rar5Decoder.cpp.
+    template <unsigned kBits> struct QuickCode {
+        std::array<std::uint32_t, std::size_t{1} << kBits> entries{};
+        HuffmanTable full;
+        std::uint32_t (*meaning)(unsigned symbol) = nullptr; // the entry of a symbol, less its code
+
+        // False for lengths the full table refuses.
+        bool Build(const std::uint8_t* lengths, std::size_t count);
+        // The entry for the next bits (first bit at bit 63; 15 of them needed), 0 when they
+        // match no code.
+        std::uint32_t Find(std::uint64_t bits) const;
+        // The first lookup alone, and the full table alone.
+        std::uint32_t Peek(std::uint64_t bits) const;
+        std::uint32_t FindLong(std::uint64_t bits) const;
+    };
+
+    // Where the symbol loop writes: a pointer into the ring, the end of the run it may write
+    // without looking at anything else, and the stream position of the ring's first byte.
+    struct Output {
+        std::uint8_t* next;
+        std::uint8_t* limit;
+        std::uint64_t ringStart;
+    };
+
     DecodeResult DecodeBlocks(BitInput& in);
     DecodeResult ReadBlockData(BitInput& in, std::size_t size);
     DecodeResult ReadTables(BlockBits& bits, std::uint64_t endBit);
     DecodeResult DecodeSymbols(BlockBits& bits, std::uint64_t endBit);
     DecodeResult ReadFilter(BlockBits& bits, std::uint64_t endBit);
-    DecodeResult MakeRoom(std::uint64_t position, std::uint32_t length);
-    std::uint64_t OutputLimit() const;
+    DecodeResult MakeRoom(Output& out, std::uint32_t length);
+    void SetOutputLimit(Output& out) const;
     DecodeResult Flush(std::uint64_t upTo);
     DecodeResult WriteWindow(std::uint64_t from, std::uint64_t to);
     DecodeResult ApplyFilter(const PendingFilter& filter);
     DecodeResult ReserveWindow(std::uint64_t windowSize, bool keepHistory);
 
-    // Window: a ring of a power-of-two size, indexed by stream position & m_windowMask.
+    // Window: a ring of m_ringSize bytes, indexed by stream position % m_ringSize, a little
+    // larger than the window asked for and followed in memory by as much again (kCopySlack), so
+    // that copies may write whole chunks past their end.
     std::unique_ptr<std::uint8_t[]> m_window;
-    std::size_t m_windowMask = 0;
+    std::size_t m_ringSize = 0;
     std::uint64_t m_maxDistance = 0;  // the window size asked for
     std::uint64_t m_historyStart = 0; // oldest stream position the window still holds
     std::uint64_t m_written = 0;      // bytes decoded in the stream so far
@@ -91,10 +120,10 @@ private:
     std::array<std::uint64_t, 4> m_distances{}; // most recent first; 0 = never set
     std::uint32_t m_lastLength = 0;
     bool m_haveTables = false;
-    HuffmanTable m_mainTable;
-    HuffmanTable m_distanceTable;
-    HuffmanTable m_lowDistanceTable;
-    HuffmanTable m_lengthTable;
+    QuickCode<12> m_mainCode;
+    QuickCode<10> m_distanceCode;
+    QuickCode<8> m_lowDistanceCode;
+    QuickCode<10> m_lengthCode;
 
     bool m_entryBegun = false;  // BeginEntry succeeded, DecodeEntry not yet called
     bool m_streamClean = false; // the last entry ended well, so the next may continue it
