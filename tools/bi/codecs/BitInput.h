@@ -51,8 +51,9 @@ public:
 
     // Bits consumed since Reset.
     std::uint64_t BitPosition() const {
-        return (m_bufferStart + static_cast<std::uint64_t>(m_next - m_buffer.get()) +
-                m_zeroBytes) * 8 - m_count;
+        return (m_bufferStart + static_cast<std::uint64_t>(m_next - m_buffer.get()) + m_zeroBytes) *
+                   8 -
+               m_count;
     }
     // True once more bits were consumed than the stream holds.
     bool Exhausted() const { return m_ended && BitPosition() > m_streamBytes * 8; }
