@@ -101,6 +101,14 @@ std::uint64_t FileTimeOf(WORD year, WORD month, WORD day, WORD hour, WORD minute
     return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }
 
+std::uint64_t LocalFileTimeOf(WORD year, WORD month, WORD day, WORD hour, WORD minute,
+                              WORD second) {
+    const SYSTEMTIME local{year, month, 0, day, hour, minute, second, 0};
+    SYSTEMTIME utc{};
+    TzSpecificLocalTimeToSystemTime(nullptr, &local, &utc);
+    return FileTimeOf(utc.wYear, utc.wMonth, utc.wDay, utc.wHour, utc.wMinute, utc.wSecond);
+}
+
 std::string Pattern(std::size_t size, unsigned seed) {
     std::string bytes(size, '\0');
     std::uint32_t x = seed;

@@ -57,6 +57,10 @@ bool SetModified(const std::wstring& path, std::uint64_t fileTime);
 // FILETIME of a UTC calendar time.
 std::uint64_t FileTimeOf(WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD second);
 
+// FILETIME of a calendar time in the machine's time zone, as DOS times are stored.
+std::uint64_t LocalFileTimeOf(WORD year, WORD month, WORD day, WORD hour, WORD minute,
+                              WORD second);
+
 // Pseudo-random bytes that differ from one seed to the next.
 std::string Pattern(std::size_t size, unsigned seed);
 

@@ -30,9 +30,15 @@ protected:
 
 // The whole backup and restore path: pack with the backup job's command line, extract with
 // the restore job's (unquoted destination, archive inside it), compare every name, byte,
-// time and attribute. The large file crosses the 1 MiB read size and the 8 MiB buffer.
+// time and attribute. The large files span several chunks; the text compresses, the rest
+// does not.
 TEST_F(BiProgramTest, RestoresExactlyWhatItPacked) {
+    std::string text;
+    for (int row = 0; text.size() < (3u << 20); ++row) {
+        text += std::to_string(row * 7919 % 100003) + "\t订单\tshipped\r\n";
+    }
     const std::pair<const wchar_t*, std::string> files[] = {
+        {L"text.txt", text},
         {L"empty.txt", ""},
         {L"medium.bin", Pattern((64u << 10) + 7, 1)},
         {L"large.bin", Pattern((9u << 20) + 13, 2)},
@@ -138,6 +144,7 @@ TEST_F(BiProgramTest, AnswersCommandLineErrorsWithCodeSeven) {
         {L"q " + archive, "unknown command"},
         {L"a -zz " + archive + L" " + data, "unknown switch -zz"},
         {L"a -m9 " + archive + L" " + data, "unknown switch -m9"},
+        {L"a -ma3 " + archive + L" " + data, "unknown switch -ma3"},
         {L"a -v " + archive + L" " + data, "volumes"},
         {L"a", "no archive name"},
         {L"a " + archive, "no files or folders"},

@@ -105,13 +105,7 @@ TEST(BiRar4ReaderTest, ReadsTheWorkedExampleExactly) {
     EXPECT_EQ(L"docs\\中文名称.txt", chinese.relativePath);
 
     // 10:20:30 in the DOS field, one more second and 1234567 x 100 ns from the extended field.
-    SYSTEMTIME local{2024, 5, 0, 17, 10, 20, 31, 0};
-    SYSTEMTIME utc;
-    FILETIME expected;
-    ASSERT_TRUE(TzSpecificLocalTimeToSystemTime(nullptr, &local, &utc));
-    ASSERT_TRUE(SystemTimeToFileTime(&utc, &expected));
-    const std::uint64_t whole =
-        (static_cast<std::uint64_t>(expected.dwHighDateTime) << 32) | expected.dwLowDateTime;
+    const std::uint64_t whole = LocalFileTimeOf(2024, 5, 17, 10, 20, 31);
     for (const CatalogEntry& entry : catalog.entries) {
         EXPECT_EQ(whole + 1234567, entry.fileTime) << entry.name;
     }

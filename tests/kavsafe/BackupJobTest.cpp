@@ -16,12 +16,12 @@ using BackupJobTest = JobTest;
 TEST_F(BackupJobTest, PacksTheDataFolderWhileMySqlIsStoppedAndLogsEveryStage) {
     ASSERT_TRUE(BackupData(m_state));
 
-    // One file named Data-yyyymmdd-hhmmss.quordb, marked with QUOR.
+    // One file named Data-yyyymmdd-hhmmss.quordb: a RAR 2.9 archive marked with QUOR.
     const auto backups = Backups();
     ASSERT_EQ(backups.size(), 1u);
     EXPECT_TRUE(std::regex_match(backups[0], std::wregex(L"Data-\\d{8}-\\d{6}\\.quordb")));
     const std::wstring backup = m_state.BackupDir + backups[0];
-    EXPECT_EQ(ReadBytes(backup).value_or("").substr(0, 8), std::string("QUOR\x1a\x07\x01\x00", 8));
+    EXPECT_EQ(ReadBytes(backup).value_or("").substr(0, 7), std::string("QUOR\x1a\x07\x00", 7));
 
     // Its content is the data folder, under the folder's own name, with names, contents,
     // times and attributes.

@@ -134,8 +134,8 @@ TEST_F(RestoreJobTest, DamagedBackupsLeaveTheDataUntouched) {
              b[b.size() - 500] ^= 0x01;
              return b;
          }()},
-        {"RAR 2.9 marker before RAR 5.0 headers",
-         std::string("QUOR\x1a\x07\x00", 7) + rar.substr(7)},
+        {"RAR 5.0 signature before RAR 2.9 headers",
+         std::string("QUOR\x1a\x07\x01\x00", 8) + rar.substr(7)},
         {"a zip archive", std::string("PK\x03\x04", 4) + std::string(200, '\0')},
     };
     for (const auto& backup : damaged) {

@@ -1,6 +1,7 @@
 // Checking reader of the headers of RAR archives, in the RAR 5.0 and the RAR 2.9-4.x format.
 #pragma once
 
+#include "ArchiveFormat.h"
 #include "Status.h"
 #include "UniqueHandle.h"
 
@@ -28,8 +29,6 @@ private:
     std::wstring m_path;
     std::uint64_t m_size = 0;
 };
-
-enum class ArchiveFormat { Rar4, Rar5 };
 
 // One file or directory entry, with everything extraction needs.
 struct CatalogEntry {

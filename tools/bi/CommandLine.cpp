@@ -20,6 +20,10 @@ Status ApplySwitch(const std::wstring& argument, CommandLine& commandLine) {
     } else if (name.size() == 2 && (name[0] == L'm' || name[0] == L'M') && name[1] >= L'0' &&
                name[1] <= L'5') {
         commandLine.method = name[1] - L'0';
+    } else if (quor::EqualsNoCase(name, L"ma4")) {
+        commandLine.format = ArchiveFormat::Rar4;
+    } else if (quor::EqualsNoCase(name, L"ma5")) {
+        commandLine.format = ArchiveFormat::Rar5;
     } else if (quor::EqualsNoCase(name, L"y")) {
         // Existing files are always overwritten; nothing is ever asked.
     } else if (quor::EqualsNoCase(name, L"v")) {

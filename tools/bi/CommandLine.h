@@ -1,6 +1,7 @@
 // RAR command syntax: `bi <command> [-switches] <archive> [names...]`.
 #pragma once
 
+#include "ArchiveFormat.h"
 #include "Status.h"
 
 #include <string>
@@ -19,16 +20,18 @@ enum class Command {
 struct CommandLine {
     Command command = Command::Help;
     std::wstring archive;
-    std::vector<std::wstring> sources; // a: folders and files to add
-    std::wstring destination;          // x: empty for the current folder
-    bool quiet = false;                // -inul
-    bool excludeBaseFolder = false;    // -ep1
-    int method = -1;                   // -m0..-m5; content is stored whatever it says
+    std::vector<std::wstring> sources;          // a: folders and files to add
+    std::wstring destination;                   // x: empty for the current folder
+    bool quiet = false;                         // -inul
+    bool excludeBaseFolder = false;             // -ep1
+    int method = 3;                             // -m0 (store) to -m5 (best); -m3 when not given
+    ArchiveFormat format = ArchiveFormat::Rar4; // -ma4, or -ma5 for RAR 5.0
 };
 
 // Parses the arguments after the program name, split the way CommandLineToArgvW splits.
 // The command comes first; switches (case-insensitive, starting with '-') may stand anywhere
-// after it until "--". Accepted: -ep1, -inul, -m0 to -m5, -y, and -v for x, t and l (all
+// after it until "--". Accepted: -ep1, -inul, -m0 to -m5, -ma4 and -ma5 (for a; the format of a
+// new archive), -y, and -v for x, t and l (all
 // volumes: there is only ever one). For x, the one argument after the archive is the
 // destination folder; more than one is refused rather than guessed at, since an unquoted
 // folder with spaces arrives as several arguments. `quiet` is set even when parsing fails,

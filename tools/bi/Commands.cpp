@@ -139,14 +139,15 @@ std::vector<std::wstring> ListingLines(const std::wstring& archivePath, const Ca
 }
 
 std::wstring UsageText() {
-    return L"bi: RAR archiver (writes stored RAR 5.0; reads RAR 2.9-4.x and 5.0)\r\n"
+    return L"bi: RAR archiver (writes and reads RAR 2.9-4.x and RAR 5.0)\r\n"
            L"Usage: bi <command> [-switches] <archive> [names...]\r\n"
            L"  a  add folders and files to a new archive: bi a [-ep1] archive names...\r\n"
            L"  x  extract with full paths: bi x archive [destination folder]\r\n"
            L"  t  test the archive (every header, and all content against its CRC)\r\n"
            L"  l  list the archive\r\n"
            L"Switches: -ep1 (names start with the last folder of each name), -inul (no\r\n"
-           L"messages), -m0..-m5 (accepted; content is always stored), -y, -v";
+           L"messages), -m0 (store) to -m5 (best; -m3 by default), -ma4 (RAR 2.9 format, the\r\n"
+           L"default) or -ma5 (RAR 5.0 format), -y, -v";
 }
 
 ExitCode RunCommand(const CommandLine& commandLine, const Console& console) {
@@ -160,6 +161,8 @@ ExitCode RunCommand(const CommandLine& commandLine, const Console& console) {
         request.archivePath = WithDefaultExtension(commandLine.archive);
         request.sources = commandLine.sources;
         request.excludeBaseFolder = commandLine.excludeBaseFolder;
+        request.settings.format = commandLine.format;
+        request.settings.method = commandLine.method;
         return Report(console, Pack(request, progress), L"Done");
     }
     case Command::Extract: {

@@ -140,6 +140,37 @@ RawFolding(std::uint32_t r, const std::uint8_t* p, std::size_t n) {
     return RawTable(RawTable(0, rest, sizeof(rest)), p, n);
 }
 
+// Product of two polynomials modulo the CRC polynomial, in the reflected bit order of the CRC
+// (bit 31 is x^0).
+std::uint32_t MultiplyModulo(std::uint32_t a, std::uint32_t b) {
+    std::uint32_t product = 0;
+    for (std::uint32_t bit = 1u << 31; bit != 0; bit >>= 1) {
+        if (a & bit) {
+            product ^= b;
+        }
+        b = (b & 1) ? (b >> 1) ^ kReflectedPolynomial : b >> 1;
+    }
+    return product;
+}
+
+// x^(8 * bytes) modulo the CRC polynomial, by squaring: step k multiplies by x^(2^k) when bit
+// k - 3 of the byte count is set.
+std::uint32_t ShiftPolynomial(std::uint64_t bytes) {
+    std::uint32_t power = 1u << 30; // x^1
+    for (int k = 0; k < 3; ++k) {
+        power = MultiplyModulo(power, power);
+    }
+    std::uint32_t result = 1u << 31; // x^0
+    while (bytes != 0) {
+        if (bytes & 1) {
+            result = MultiplyModulo(power, result);
+        }
+        power = MultiplyModulo(power, power);
+        bytes >>= 1;
+    }
+    return result;
+}
+
 bool ProcessorHasPclmul() {
     unsigned eax = 0;
     unsigned ebx = 0;
@@ -153,6 +184,10 @@ bool ProcessorHasPclmul() {
 bool Crc32UsesFolding() {
     static const bool folding = ProcessorHasPclmul();
     return folding;
+}
+
+std::uint32_t Crc32Combine(std::uint32_t first, std::uint32_t second, std::uint64_t secondSize) {
+    return MultiplyModulo(ShiftPolynomial(secondSize), first) ^ second;
 }
 
 std::uint32_t Crc32UpdateTable(std::uint32_t crc, const void* data, std::size_t size) {

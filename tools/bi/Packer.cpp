@@ -3,11 +3,13 @@
 
 #include "ArchiveWriter.h"
 #include "EntryName.h"
+#include "PackPipeline.h"
 #include "Paths.h"
 #include "RarFormat.h"
 #include "UniqueHandle.h"
 
 #include <algorithm>
+#include <memory>
 
 namespace bi {
 
@@ -105,7 +107,9 @@ private:
     const PackRequest& m_request;
     const Progress& m_progress;
     ArchiveWriter m_writer;
+    std::unique_ptr<PackPipeline> m_pipeline;
     FileIdentity m_archiveIdentity;
+    std::wstring m_archiveName; // last component of the archive's temporary name
 };
 
 Status Packer::Run() {
@@ -128,20 +132,23 @@ Status Packer::Run() {
     const std::wstring partial = PartialArchivePath(ExtendedPath(target));
     // A leftover from a run that was killed is not an archive anyone relies on.
     DeleteFileW(partial.c_str());
-    BI_RETURN_IF_FAILED(m_writer.Create(partial));
+    BI_RETURN_IF_FAILED(m_writer.Create(partial, m_request.settings.format));
     BY_HANDLE_FILE_INFORMATION info;
     if (GetFileInformationByHandle(m_writer.handle(), &info)) {
         m_archiveIdentity = IdentityOf(info);
     }
+    m_archiveName = LastComponent(partial);
     Report(L"Creating archive " + m_request.archivePath);
 
-    Status status = Status::Ok();
-    for (const std::wstring& source : m_request.sources) {
-        status = AddSource(source);
-        if (!status.ok()) {
-            break;
-        }
+    m_pipeline = std::make_unique<PackPipeline>(m_writer, m_request.settings);
+    Status status = m_pipeline->Start();
+    for (size_t i = 0; status.ok() && i < m_request.sources.size(); ++i) {
+        status = AddSource(m_request.sources[i]);
     }
+    if (status.ok()) {
+        status = m_pipeline->Finish();
+    }
+    m_pipeline.reset(); // after a failure: stops the threads before the archive goes
     if (status.ok()) {
         status = m_writer.Finish();
     }
@@ -253,7 +260,7 @@ Status Packer::AddDirectory(const std::wstring& relative, DWORD attributes,
     entry.attributes = (attributes & rar::winattr::kKept) | rar::winattr::kDirectory;
     entry.fileTime = fileTime;
     Report(L"Adding    " + relative);
-    return m_writer.AddDirectory(entry);
+    return m_pipeline->AddDirectory(entry);
 }
 
 Status Packer::AddFile(const std::wstring& path, const std::wstring& display,
@@ -264,21 +271,32 @@ Status Packer::AddFile(const std::wstring& path, const std::wstring& display,
     if (!file) {
         return Status::FromLastError(Failure::OpenSource, display);
     }
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(file.get(), &info)) {
+    // Time, attributes and size from the open file. Its identity costs far more to ask for
+    // (Wine looks up the volume each time), so it is asked only of a file with the archive's
+    // name, the one way the archive being written can turn up in the tree.
+    FILE_BASIC_INFO basic;
+    FILE_STANDARD_INFO standard;
+    if (!GetFileInformationByHandleEx(file.get(), FileBasicInfo, &basic, sizeof(basic)) ||
+        !GetFileInformationByHandleEx(file.get(), FileStandardInfo, &standard, sizeof(standard))) {
         return Status::FromLastError(Failure::ReadSource, display);
     }
-    if (IdentityOf(info) == m_archiveIdentity) {
-        return Status::Ok(); // the archive being written
+    if (CompareStringOrdinal(LastComponent(path).c_str(), -1, m_archiveName.c_str(), -1, TRUE) ==
+        CSTR_EQUAL) {
+        BY_HANDLE_FILE_INFORMATION info;
+        if (!GetFileInformationByHandle(file.get(), &info)) {
+            return Status::FromLastError(Failure::ReadSource, display);
+        }
+        if (IdentityOf(info) == m_archiveIdentity) {
+            return Status::Ok(); // the archive being written
+        }
     }
     EntryInfo entry;
     BI_RETURN_IF_FAILED(ArchiveNameFromPath(relative, entry.name));
-    entry.attributes = info.dwFileAttributes & rar::winattr::kKept;
-    entry.fileTime = ToUint64(info.ftLastWriteTime);
-    const std::uint64_t size =
-        (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    entry.attributes = basic.FileAttributes & rar::winattr::kKept;
+    entry.fileTime = static_cast<std::uint64_t>(basic.LastWriteTime.QuadPart);
     Report(L"Adding    " + relative);
-    return m_writer.AddFile(entry, file.get(), size, display);
+    return m_pipeline->AddFile(entry, file.get(),
+                               static_cast<std::uint64_t>(standard.EndOfFile.QuadPart), display);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // The add command: walks the sources and writes them into a new archive.
 #pragma once
 
+#include "PackPipeline.h"
 #include "Status.h"
 
 #include <string>
@@ -14,6 +15,7 @@ struct PackRequest {
     // -ep1: names start with the last component of each source ("Data/sub/f.txt");
     // otherwise with the source path as given, less its drive or share and any "." and "..".
     bool excludeBaseFolder = false;
+    PackSettings settings; // format, method and threads
 };
 
 // Creates the archive at archivePath, which must not exist. Every source must exist

@@ -13,6 +13,14 @@ void AppendVint(std::string& out, std::uint64_t value) {
     out.push_back(static_cast<char>(value));
 }
 
+void AppendVint(std::string& out, std::uint64_t value, std::size_t width) {
+    for (std::size_t i = 1; i < width; ++i) {
+        out.push_back(static_cast<char>(0x80 | (value & 0x7F)));
+        value >>= 7;
+    }
+    out.push_back(static_cast<char>(value));
+}
+
 std::size_t VintSize(std::uint64_t value) {
     std::size_t size = 1;
     while (value >= 0x80) {

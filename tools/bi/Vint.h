@@ -11,6 +11,10 @@ namespace bi {
 // Appends the shortest encoding of value (1 to 10 bytes).
 void AppendVint(std::string& out, std::uint64_t value);
 
+// Appends value in exactly `width` bytes (at least VintSize(value)), filling with 0x80 bytes as
+// RAR does where it reserves room for a value that is known only later.
+void AppendVint(std::string& out, std::uint64_t value, std::size_t width);
+
 // Number of bytes of the shortest encoding.
 std::size_t VintSize(std::uint64_t value);
 
