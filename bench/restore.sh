@@ -1,95 +1,41 @@
 #!/usr/bin/env bash
-# Restore speed of bi.exe against bsdtar and unar. A real MariaDB data directory is packed into
-# a compressed RAR 5.0 archive and a compressed RAR 2.9 archive (by bench/gen-rar.cpp: bi.exe
-# does not compress yet), and each archive is extracted by bi.exe under Wine and by native
-# bsdtar and unar. Prints, per archive and reader, the best of three runs in seconds and MB/s
-# of output (1 MB = 10^6 bytes), and bi.exe against the goals: at least 1.5 times as fast as
-# the faster of bsdtar and unar, and at least 300 MB/s. Every extraction is compared with the
-# source tree; a run with wrong output does not count.
+# Restore speed of bi.exe against bsdtar and unar. A real MariaDB data directory
+# (bench/realdb.sh) is packed by bi.exe a -m2, the backup job's method, into a RAR 2.9 archive
+# and with -ma5 into a RAR 5.0 archive, and each archive is extracted by bi.exe under Wine and
+# by native bsdtar and unar. Prints, per archive and reader, the best of three runs in seconds
+# and MB/s of output (1 MB = 10^6 bytes), and bi.exe against the goals: at least 1.5 times as
+# fast as the faster of bsdtar and unar, and at least 300 MB/s. Every extraction is compared
+# with the source tree; a run with wrong output does not count.
 #
-# Usage: bench/restore.sh
-#   BENCH_PREBUILT=1  use build/mingw/bin/bi.exe as it is (no configure, no build)
+# Usage: bench/restore.sh (BENCH_PREBUILT, BENCH_DATA_MB: see bench/common.sh)
 #   BENCH_ROUNDS=N    runs per reader and archive (default 3)
-#   BENCH_DATA_MB=N   size of the database when it is made (default 300, about 410 MiB of files)
-#   BENCH_MAKE_DATADIR=PATH  the realdb make-datadir.sh (default /work/shared/realdb/make-datadir.sh)
-# The data directory and the archives are kept in build/bench-data/ for later runs; the
-# archives are made again when gen-rar.cpp or the data changes. Delete the folder to start over.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../scripts/common.sh"
+source "$ROOT/bench/common.sh"
 
 ROUNDS=${BENCH_ROUNDS:-3}
-DATA_MB=${BENCH_DATA_MB:-300}
-CACHE="$ROOT/build/bench-data"
-DATA="$CACHE/Data"
-MAKE_DATADIR=${BENCH_MAKE_DATADIR:-/work/shared/realdb/make-datadir.sh}
-
-# The data directory needs a real server; the generator is built with the host compiler.
-APT_PACKAGES+=(g++ mariadb-server mariadb-client)
-
-if [ "${BENCH_PREBUILT:-0}" = 1 ]; then
-  [ -x "$BIN/bi.exe" ] || { echo "BENCH_PREBUILT=1 but $BIN/bi.exe is missing" >&2; exit 1; }
-  install_packages
-  install_locale
-  warm_wine
-else
-  prepare
-fi
 
 WORK="$WINEPREFIX/drive_c/bench-restore"
 WIN_WORK='C:\bench-restore'
-GEN_BUILD=$(mktemp -d)
-cleanup() {
-  rm -rf "$WORK" "$GEN_BUILD"
-  stop_wine
-}
-trap cleanup EXIT
+prepare_bench "$WORK"
 
-now() { date +%s.%N; }
-calc() { awk "BEGIN { printf \"%.${2:-2}f\", $1 }"; }
+ensure_realdb
+DATA="$REALDB"
+OUT_BYTES=$(tree_bytes "$DATA")
+OUT_FILES=$(tree_files "$DATA")
 
-# --- The data directory, made once -------------------------------------------------------------
-mkdir -p "$CACHE"
-if [ ! -s "$CACHE/Data.ready" ]; then
-  echo "Making a MariaDB data directory of about $DATA_MB MB (a minute or two)..."
-  rm -rf "$DATA" "$CACHE"/Data.* "$CACHE"/rar-*
-  "$MAKE_DATADIR" "$CACHE/Data.new" "$DATA_MB" 2>"$CACHE/make-datadir.log" ||
-    { tail -n 20 "$CACHE/make-datadir.log" >&2; exit 1; }
-  mv "$CACHE/Data.new" "$DATA"
-  mv "$CACHE/Data.new.checksums.txt" "$CACHE/Data.checksums.txt"
-  mv "$CACHE/Data.new.make.log" "$CACHE/Data.make.log"
-  # Identifies this copy of the data: the archives made from it carry it in their key.
-  date +%s.%N >"$CACHE/Data.ready"
-fi
-OUT_BYTES=$(find "$DATA" -type f -printf '%s\n' | awk '{ s += $1 } END { print s + 0 }')
-OUT_FILES=$(find "$DATA" -type f | wc -l)
-
-# --- The archives, made once per generator source and data -------------------------------------
-KEY=$(cat "$ROOT/bench/gen-rar.cpp" "$CACHE/Data.ready" | sha256sum | cut -c1-16)
-ARCHIVES="$CACHE/rar-$KEY"
-if [ ! -e "$ARCHIVES/ready" ]; then
-  rm -rf "$CACHE"/rar-*
-  echo "Building bench/gen-rar.cpp and packing the data directory twice (about a minute)..."
-  g++ -std=c++20 -O2 -Wall -Wextra -o "$GEN_BUILD/gen-rar" "$ROOT/bench/gen-rar.cpp"
-  # One folder per archive: unar takes archives whose names differ only in digits for
-  # volumes of one set.
-  mkdir -p "$ARCHIVES/rar5" "$ARCHIVES/rar29"
-  "$GEN_BUILD/gen-rar" 5 "$ARCHIVES/rar5/Data.rar" "$DATA" >"$ARCHIVES/gen-rar5.log" &
-  gen5=$!
-  "$GEN_BUILD/gen-rar" 4 "$ARCHIVES/rar29/Data.rar" "$DATA" >"$ARCHIVES/gen-rar29.log" &
-  gen4=$!
-  wait "$gen5" || { echo "gen-rar 5 failed" >&2; exit 1; }
-  wait "$gen4" || { echo "gen-rar 4 failed" >&2; exit 1; }
-  touch "$ARCHIVES/ready"
-fi
-sed 's/^/archive made by gen-rar: /' "$ARCHIVES/gen-rar5.log" "$ARCHIVES/gen-rar29.log"
+# --- The archives ------------------------------------------------------------------------------
+rm -rf "$WORK"
+# One folder per archive: unar takes archives whose names differ only in digits for volumes
+# of one set.
+mkdir -p "$WORK/rar5" "$WORK/rar29"
+echo "Packing the data directory with bi.exe a -m2, in both formats..."
+wine "$BIN/bi.exe" a -ep1 -inul -m2 "$WIN_WORK\\rar29\\Data.rar" "Z:${DATA//\//\\}" </dev/null >/dev/null 2>&1 ||
+  { echo "bi.exe a failed" >&2; exit 1; }
+wine "$BIN/bi.exe" a -ep1 -inul -m2 -ma5 "$WIN_WORK\\rar5\\Data.rar" "Z:${DATA//\//\\}" </dev/null >/dev/null 2>&1 ||
+  { echo "bi.exe a -ma5 failed" >&2; exit 1; }
 
 # --- Extraction --------------------------------------------------------------------------------
-rm -rf "$WORK"
-mkdir -p "$WORK/rar5" "$WORK/rar29"
-for kind in rar5 rar29; do
-  ln -f "$ARCHIVES/$kind/Data.rar" "$WORK/$kind/Data.rar" 2>/dev/null ||
-    cp "$ARCHIVES/$kind/Data.rar" "$WORK/$kind/Data.rar"
-done
 # The first Wine process after warming still loads more than later ones do.
 wine "$BIN/bi.exe" >/dev/null 2>&1 </dev/null || true
 
