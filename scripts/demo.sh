@@ -22,13 +22,29 @@ cp "$BIN/bi.exe" "$DEMO/Apache/bin/"
 cp "$BIN/mysqld-nt.exe" "$DEMO/MySQL/bin/"
 printf '[mysqld]\r\nport=%s\r\n' "$PORT" > "$DEMO/MySQL/my.ini"
 
-# A small sample data directory: a few tables, one larger file, an empty folder.
+# A small sample data directory: a few tables of rows, a tablespace of 16 KiB pages that are
+# partly empty as a database's are, a file of random bytes that does not compress, an empty
+# folder.
 printf 'root localhost\n' > "$DEMO/MySQL/Data/mysql/user.MYD"
-head -c 4194304 /dev/urandom > "$DEMO/MySQL/Data/ibdata1"
-for t in orders customers 订单; do
-  head -c 20000 /dev/urandom > "$DEMO/MySQL/Data/quor/$t.MYD"
-  printf 'frm %s\n' "$t" > "$DEMO/MySQL/Data/quor/$t.frm"
-done
+python3 - "$DEMO/MySQL/Data" <<'PY'
+import random, sys
+data = sys.argv[1]
+rng = random.Random(2026)
+names = ["王芳", "李伟", "Smith", "García", "Müller", "佐藤"]
+with open(f"{data}/ibdata1", "wb") as out:
+    for page in range(256):
+        rows = b"".join(f"{page:05d}|{rng.choice(names)}|{rng.randint(1, 9999)}.{rng.randint(0, 99):02d}|"
+                        f"2026-{rng.randint(1, 12):02d}-{rng.randint(1, 28):02d}\n".encode()
+                        for _ in range(rng.randint(0, 120)))
+        out.write((page.to_bytes(4, "little") + rows)[:16384].ljust(16384, b"\0"))
+for table in ("orders", "customers", "订单"):
+    with open(f"{data}/quor/{table}.MYD", "w", encoding="utf-8") as out:
+        for row in range(2000):
+            out.write(f"{row}\t{rng.choice(names)}\t{rng.randint(1, 500)}\tshipped\n")
+    with open(f"{data}/quor/{table}.frm", "w") as out:
+        out.write(f"frm {table}\n")
+PY
+head -c 300000 /dev/urandom > "$DEMO/MySQL/Data/quor/blob.ibd"
 
 echo "== Registering QUOR_MySQL (stand-in server on port $PORT) and starting it"
 wine sc create QUOR_MySQL binPath= "$WIN_DEMO\\MySQL\\bin\\mysqld-nt.exe QUOR_MySQL" >/dev/null 2>&1 </dev/null
@@ -50,6 +66,11 @@ echo
 echo "== Backup folder C:\\QuorBak"
 ls -l "$DRIVE_C/QuorBak"
 LATEST=$(ls -t "$DRIVE_C/QuorBak"/Data-*.quordb | head -n 1)
+DATA_BYTES=$(find "$DEMO/MySQL/Data" -type f -printf '%s\n' | awk '{ s += $1 } END { print s }')
+BACKUP_BYTES=$(stat -c %s "$LATEST")
+echo
+echo "== Data directory $DATA_BYTES bytes in $(find "$DEMO/MySQL/Data" -type f | wc -l) files;" \
+  "backup $BACKUP_BYTES bytes ($(awk "BEGIN { printf \"%.1f\", 100 * $BACKUP_BYTES / $DATA_BYTES }")% of the data)"
 echo
 echo "== First bytes of $(basename "$LATEST")"
 head -c 8 "$LATEST" | od -A d -t x1 -c | head -n 2
