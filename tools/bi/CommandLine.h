@@ -30,12 +30,11 @@ struct CommandLine {
 
 // Parses the arguments after the program name, split the way CommandLineToArgvW splits.
 // The command comes first; switches (case-insensitive, starting with '-') may stand anywhere
-// after it until "--". Accepted: -ep1, -inul, -m0 to -m5, -ma4 and -ma5 (for a; the format of a
-// new archive), -y, and -v for x, t and l (all
-// volumes: there is only ever one). For x, the one argument after the archive is the
-// destination folder; more than one is refused rather than guessed at, since an unquoted
-// folder with spaces arrives as several arguments. `quiet` is set even when parsing fails,
-// so that -inul also silences the complaint.
+// after it until "--". Accepted: -ep1, -inul, -m0 to -m5, -ma4 and -ma5 (the format of a new
+// archive), -y, and -v for x, t and l (all volumes: there is only ever one). For x, the one
+// argument after the archive is the destination folder; more than one is refused rather than
+// guessed at, since an unquoted folder with spaces arrives as several arguments. `quiet` is
+// set even when parsing fails, so that -inul also silences the complaint.
 Status ParseCommandLine(const std::vector<std::wstring>& arguments, CommandLine& commandLine);
 
 } // namespace bi

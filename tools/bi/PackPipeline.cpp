@@ -2,13 +2,13 @@
 //
 // Work moves through a ring of slots, each holding one directory or one chunk of a file:
 //
-//   caller thread      fills slot n (reads the chunk)           n = m_filled
-//   compression threads take slots in order and compress them  n = m_taken
-//   writer thread      writes slot n once it is done, frees it  n = m_written
+//   caller thread      fills slot n (reads the chunk)           n = filled
+//   compression threads take slots in order and compress them  n = taken
+//   writer thread      writes slot n once it is done, frees it  n = written
 //
-// A slot is filled again only after the writer has freed it, so at most kSlotsPerThread
-// slots per compression thread hold data at any time. One lock guards the counters and the
-// slot states; the data of a slot belongs to whichever thread its state gives it to.
+// A slot is filled again only after the writer has freed it, so no more than one slot per
+// compression thread and kSpareSlots more hold data at any time. One lock guards the counters
+// and the slot states; the data of a slot belongs to whichever thread its state gives it to.
 #include "PackPipeline.h"
 
 #include "ChunkEncoder.h"
