@@ -1,6 +1,7 @@
 // The bit reader: whole bytes taken in bulk give the same bytes, positions and later bits as
 // taking them one ReadByte at a time, whatever the bit position and the source's pieces.
 #include "BitInput.h"
+#include "CodecTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -11,22 +12,7 @@
 namespace bi::codec {
 namespace {
 
-class PieceSource : public PackedSource {
-public:
-    PieceSource(const std::vector<std::uint8_t>& data, std::size_t piece)
-        : m_data(data), m_piece(piece) {}
-    std::size_t Read(std::uint8_t* buffer, std::size_t size) override {
-        const std::size_t count = std::min({size, m_piece, m_data.size() - m_at});
-        std::memcpy(buffer, m_data.data() + m_at, count);
-        m_at += count;
-        return count;
-    }
-
-private:
-    const std::vector<std::uint8_t>& m_data;
-    std::size_t m_piece;
-    std::size_t m_at = 0;
-};
+using PieceSource = test::PieceSource<std::vector<std::uint8_t>>;
 
 // Bits read first, the source's piece size, then the bytes taken: at a byte boundary with the
 // accumulator full or empty, off a boundary, across many small pieces, and past the end.

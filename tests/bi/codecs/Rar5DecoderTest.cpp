@@ -3,6 +3,7 @@
 // (codes of every length, overlapping and wrapping copies, distance history, filters at edges,
 // solid streams, damage).
 #include "Rar5Decoder.h"
+#include "CodecTestSupport.h"
 #include "Rar5Filters.h"
 
 #include <gtest/gtest.h>
@@ -18,21 +19,7 @@
 namespace bi::codec {
 namespace {
 
-class MemorySource : public PackedSource {
-public:
-    MemorySource(const std::string& data, std::size_t piece) : m_data(data), m_piece(piece) {}
-    std::size_t Read(std::uint8_t* buffer, std::size_t size) override {
-        const std::size_t count = std::min({size, m_piece, m_data.size() - m_at});
-        std::memcpy(buffer, m_data.data() + m_at, count);
-        m_at += count;
-        return count;
-    }
-
-private:
-    const std::string& m_data;
-    std::size_t m_piece;
-    std::size_t m_at = 0;
-};
+using MemorySource = test::PieceSource<std::string>;
 
 class StringSink : public UnpackedSink {
 public:
