@@ -31,26 +31,32 @@ void Refuse(const AppState& state, const StartupContext& context, const wchar_t*
     }
 }
 
-// Restores the backup file named by the command line after the administrator agreed.
-void RestoreFromCommandLine(const AppState& state, const StartupContext& context) {
+// Restores the backup file named by the command line after the administrator agreed; true
+// when it was restored.
+bool RestoreFromCommandLine(const AppState& state, const StartupContext& context) {
     const std::wstring& file = context.commandLine;
     const std::wstring question =
         L"从“" + file + L"”恢复数据？\r\n\r\n警告：恢复操作会覆盖现有数据。";
     if (context.dialogs.Message(nullptr, question, kAppTitle,
                                 MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES) {
-        return;
+        return false;
     }
     if (context.anotherInstanceRunning()) {
         context.dialogs.Message(nullptr, L"QUOR备份管理正在运行中，不能恢复！", kAppTitle,
                                 MB_OK | MB_ICONERROR);
-        return;
+        return false;
     }
     WriteLog(state.AppDir, L"命令行恢复文件开始" + file);
     if (RestoreData(state, file)) {
         context.dialogs.Message(nullptr, L"恢复成功！", kAppTitle, MB_OK | MB_ICONINFORMATION);
-    } else {
-        context.dialogs.Message(nullptr, L"恢复失败！", kAppTitle, MB_OK | MB_ICONERROR);
+        return true;
     }
+    context.dialogs.Message(nullptr, L"恢复失败！", kAppTitle, MB_OK | MB_ICONERROR);
+    return false;
+}
+
+StartupResult DoneIf(bool succeeded) {
+    return succeeded ? StartupResult::Done : StartupResult::Failed;
 }
 
 } // namespace
@@ -83,27 +89,26 @@ StartupResult Main(AppState& state, const StartupContext& context) {
     if (!quor::PathExists(state.DataDir)) {
         Refuse(state, context, L"未找到数据库路径，执行QUOR备份管理出错！",
                L"未找到数据库路径，执行QUOR备份管理出错");
-        return StartupResult::End;
+        return StartupResult::Failed;
     }
     if (!quor::FileExists(state.ArchiverExe)) {
         Refuse(state, context, L"执行QUOR备份管理出错，请确认是否正确安装！",
                L"执行QUOR备份管理出错，请确认是否正确安装");
-        return StartupResult::End;
+        return StartupResult::Failed;
     }
 
     if (context.commandLine == L"-b") {
         WriteLog(state.AppDir, L"计划任务开始备份");
-        BackupData(state);
-        return StartupResult::End;
+        return DoneIf(BackupData(state));
     }
 
     if (!context.commandLine.empty() && quor::FileExists(context.commandLine)) {
-        RestoreFromCommandLine(state, context);
-        return StartupResult::End;
+        return DoneIf(RestoreFromCommandLine(state, context));
     }
 
+    // The window that already runs serves the administrator.
     if (context.anotherInstanceRunning()) {
-        return StartupResult::End;
+        return StartupResult::Done;
     }
     return StartupResult::ShowWindow;
 }

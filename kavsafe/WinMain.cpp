@@ -13,12 +13,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
                                           quor::ArgumentPart(GetCommandLineW()), dialogs,
                                           [&instances] { return instances.AnotherRunning(); }};
 
-    if (kavsafe::Main(state, context) != kavsafe::StartupResult::ShowWindow) {
-        return 0;
+    const kavsafe::StartupResult result = kavsafe::Main(state, context);
+    if (result != kavsafe::StartupResult::ShowWindow) {
+        return kavsafe::ExitCode(result);
     }
     kavsafe::frmKavSafe window(state, dialogs);
     if (!window.Show(instance, showCommand)) {
-        return 0;
+        return 1;
     }
     quor::RunMessageLoop(window.Window());
     return 0;

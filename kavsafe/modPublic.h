@@ -24,8 +24,13 @@ struct AppState {
 // Caption of the window and title of KavSafe's message boxes.
 inline constexpr wchar_t kAppTitle[] = L"QUOR备份管理";
 
-// What the program does once Main has returned.
-enum class StartupResult { End, ShowWindow };
+// What the program does once Main has returned: end with exit code 0 (Done) or 1 (Failed),
+// or show the window. A scheduled task reads the code as the night's result.
+enum class StartupResult { Done, Failed, ShowWindow };
+
+inline int ExitCode(StartupResult result) {
+    return result == StartupResult::Failed ? 1 : 0;
+}
 
 // What Main needs from the platform, so that tests can give a temporary root and
 // answer the dialogs.
@@ -37,7 +42,8 @@ struct StartupContext {
 };
 
 // Resolves the paths and settings, checks the installation and carries out a
-// command-line request; returns whether the window is to be shown.
+// command-line request. Failed when the installation is incomplete, the scheduled backup
+// was not made, or the command-line restore did not end in success (also after No).
 StartupResult Main(AppState& state, const StartupContext& context);
 
 // Appends one line to AppDir\backup.log in the ANSI code page: "[date time]:message", or

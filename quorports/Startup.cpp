@@ -50,12 +50,14 @@ bool Free(ProbeSocket& probe, int port) {
     return probe.PortFree(PortUsable(port) ? port : 0);
 }
 
-void FirstRunConfiguration(AppState& state, const StartupContext& context) {
+// The first-run configuration; true when both servers have a port they can use.
+bool FirstRunConfiguration(AppState& state, const StartupContext& context) {
     for (const wchar_t* file : {kHttpdConf, kMyIni, kPhpIni}) {
         ReplaceInFile(state.AppDir + file, kPlaceholder, state.AppDir);
     }
 
-    if (!CheckMysqlPort(state, context.probe)) {
+    const bool mysqlSettled = CheckMysqlPort(state, context.probe);
+    if (!mysqlSettled) {
         context.dialogs.Message(nullptr,
                                 L"3306端口被其他服务占用，MySQL服务配置失败。\r\n"
                                 L"您可以手动配置为其他端口。",
@@ -69,7 +71,7 @@ void FirstRunConfiguration(AppState& state, const StartupContext& context) {
             ChangeApachePort(state.AppDir, kDefaultApachePort, port, true);
         }
         ShowSuccess(context, port);
-        return;
+        return mysqlSettled;
     }
     for (int candidate = kFirstApacheFallback;
          candidate < kFirstApacheFallback + kApacheFallbackCount; ++candidate) {
@@ -78,13 +80,14 @@ void FirstRunConfiguration(AppState& state, const StartupContext& context) {
             state.Settings.WriteString(kSettingsSection, kKeyApachePort,
                                        std::to_wstring(candidate));
             ShowSuccess(context, candidate);
-            return;
+            return mysqlSettled;
         }
     }
     context.dialogs.Message(nullptr,
                             L"80端口被其他服务占用，QUOR服务配置失败。\r\n"
                             L"您可以手动配置为其他端口。",
                             kFailTitle, MB_OK | MB_ICONERROR);
+    return false;
 }
 
 // "-rurl url method data": one request, then the fixed wait for it.
@@ -166,21 +169,20 @@ StartupResult Main(AppState& state, const StartupContext& context) {
     state.CurrentMysqlPort = state.Settings.ReadInt(kSettingsSection, kKeyMysqlPort, 3306);
 
     if (!quor::FileExists(state.ApacheExePath) || !quor::FileExists(state.MysqlExePath)) {
-        return StartupResult::End;
+        return StartupResult::Failed;
     }
 
     const std::wstring text = ArgumentText(context.argumentPart);
     if (text == L"-install") {
-        FirstRunConfiguration(state, context);
-        return StartupResult::End;
+        return FirstRunConfiguration(state, context) ? StartupResult::Done : StartupResult::Failed;
     }
     if (text.compare(0, 5, L"-lurl") == 0) {
         OpenPage(state, context, TrimBlanks(text.substr(5)));
-        return StartupResult::End;
+        return StartupResult::Done;
     }
     if (text.compare(0, 5, L"-rurl") == 0) {
         SendRequest(text, context);
-        return StartupResult::End;
+        return StartupResult::Done;
     }
     return StartupResult::ShowWindow;
 }

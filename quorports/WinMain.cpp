@@ -20,8 +20,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
                                             quorports::OpenInBrowser,
                                             [](DWORD ms) { Sleep(ms); }};
 
-    if (quorports::Main(state, context) != quorports::StartupResult::ShowWindow) {
-        return 0;
+    const quorports::StartupResult result = quorports::Main(state, context);
+    if (result != quorports::StartupResult::ShowWindow) {
+        return quorports::ExitCode(result);
     }
     quorports::frmConfig window(state, dialogs, probe, http);
     window.SetApplyPorts([&](quorports::frmConfig& form) {
@@ -31,7 +32,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
         }
     });
     if (!window.Show(instance, showCommand)) {
-        return 0;
+        return 1;
     }
     quor::RunMessageLoop();
     return 0;

@@ -25,7 +25,13 @@ struct AppState {
     quor::clsINI Settings;
 };
 
-enum class StartupResult { End, ShowWindow };
+// What the program does once Main has returned: end with exit code 0 (Done) or 1 (Failed),
+// or show the window.
+enum class StartupResult { Done, Failed, ShowWindow };
+
+inline int ExitCode(StartupResult result) {
+    return result == StartupResult::Failed ? 1 : 0;
+}
 
 // What Main needs from the platform and the program, so that tests can stand in for the
 // browser and the ten-second wait.
@@ -40,6 +46,7 @@ struct StartupContext {
 };
 
 // Reads the settings, then carries out -install, -lurl or -rurl, or asks for the window.
+// Failed when a server program is missing, or when -install could not settle both ports.
 StartupResult Main(AppState& state, const StartupContext& context);
 
 // The argument text: the argument part with every double quote removed.

@@ -36,7 +36,7 @@ protected:
     }
 
     // Expects one message box with exactly this text, an OK button and an icon, and
-    // presses OK; the program must then end.
+    // presses OK; the program must then end with exit code 1.
     void ExpectErrorBoxAndPressOk(Started& program, const std::wstring& text) {
         HWND box = WaitForWindow(program.id, L"#32770", L"错误");
         ASSERT_NE(box, nullptr);
@@ -46,7 +46,7 @@ protected:
         EXPECT_FALSE(view.hasYes || view.hasNo || view.hasCancel);
         EXPECT_TRUE(view.hasIcon);
         PressButton(box, IDOK);
-        EXPECT_EQ(WaitExit(program), 0u);
+        EXPECT_EQ(WaitExit(program), 1u);
     }
 
     // The root holds spaces and Chinese characters; a program lying where the unquoted
@@ -87,9 +87,10 @@ TEST_F(ProgramTest, WindowModeRefusalsAreMessageBoxes) {
     ExpectErrorBoxAndPressOk(noArchiver, L"执行QUOR备份管理出错，请确认是否正确安装！");
     EXPECT_EQ(Log(m_root.path()), L"");
 
-    // With a command line the same refusal is a log line and no window.
+    // With a command line the same refusal is a log line and no window; a scheduled task
+    // sees the failure in the exit code.
     Started scheduled = Start(m_program, L"-b");
-    EXPECT_EQ(WaitExit(scheduled), 0u);
+    EXPECT_EQ(WaitExit(scheduled), 1u);
     EXPECT_NE(Log(m_root.path()).find(L"]:执行QUOR备份管理出错，请确认是否正确安装\r\n"),
               std::wstring::npos);
 }
@@ -142,7 +143,7 @@ TEST_F(ProgramTest, RestoreNamedOnTheCommandLineAsksFirstAndReportsTheResult) {
     EXPECT_EQ(view.defaultButton, IDNO);
     EXPECT_TRUE(view.hasIcon);
     PressButton(box, IDNO);
-    EXPECT_EQ(WaitExit(declined), 0u);
+    EXPECT_EQ(WaitExit(declined), 1u); // nothing was restored
     EXPECT_EQ(Snapshot(m_root / L"MySQL\\Data"), changed);
     const std::wstring logBefore = Log(m_root.path());
 
@@ -166,7 +167,7 @@ TEST_F(ProgramTest, RestoreNamedOnTheCommandLineAsksFirstAndReportsTheResult) {
     EXPECT_EQ(view.text, L"QUOR备份管理正在运行中，不能恢复！");
     EXPECT_TRUE(view.hasIcon);
     PressButton(box, IDOK);
-    EXPECT_EQ(WaitExit(refused), 0u);
+    EXPECT_EQ(WaitExit(refused), 1u);
     PostMessageW(main, WM_CLOSE, 0, 0);
     EXPECT_EQ(WaitExit(window), 0u);
     EXPECT_EQ(Log(m_root.path()), logBefore);

@@ -92,7 +92,7 @@ TEST_F(StartupTest, UsesStoredPathsOfAnyLength) {
 TEST_F(StartupTest, MissingDataFolderIsReportedByBoxOrByLog) {
     InstallArchiver();
     // Neither candidate exists: the second is written back, then the check fails.
-    EXPECT_EQ(Start(L""), StartupResult::End);
+    EXPECT_EQ(Start(L""), StartupResult::Failed);
     EXPECT_NE(Settings().find(L"DataPath=" + m_root / L"MySQL\\Data"), std::wstring::npos);
     ASSERT_EQ(m_dialogs.shown.size(), 1u);
     EXPECT_EQ(m_dialogs.shown[0].text, L"未找到数据库路径，执行QUOR备份管理出错！");
@@ -102,7 +102,7 @@ TEST_F(StartupTest, MissingDataFolderIsReportedByBoxOrByLog) {
 
     // With a command line the refusal goes to the log instead.
     m_state = AppState();
-    EXPECT_EQ(Start(L"-b"), StartupResult::End);
+    EXPECT_EQ(Start(L"-b"), StartupResult::Failed);
     EXPECT_EQ(m_dialogs.shown.size(), 1u);
     EXPECT_NE(Log().find(L"]:未找到数据库路径，执行QUOR备份管理出错\r\n"), std::wstring::npos);
     EXPECT_EQ(Log().find(L"计划任务开始备份"), std::wstring::npos);
@@ -112,14 +112,14 @@ TEST_F(StartupTest, MissingArchiverIsReportedByBoxOrByLog) {
     ASSERT_TRUE(MakeDirs(m_root / L"MySQL\\Data"));
     ASSERT_TRUE(MakeDirs(m_root / L"Apache\\bin\\bi.exe")); // a folder is not the archiver
 
-    EXPECT_EQ(Start(L""), StartupResult::End);
+    EXPECT_EQ(Start(L""), StartupResult::Failed);
     ASSERT_EQ(m_dialogs.shown.size(), 1u);
     EXPECT_EQ(m_dialogs.shown[0].text, L"执行QUOR备份管理出错，请确认是否正确安装！");
     EXPECT_EQ(m_dialogs.shown[0].title, L"错误");
     EXPECT_EQ(m_dialogs.shown[0].type, static_cast<UINT>(MB_OK | MB_ICONERROR));
 
     m_state = AppState();
-    EXPECT_EQ(Start(L"some.quordb"), StartupResult::End);
+    EXPECT_EQ(Start(L"some.quordb"), StartupResult::Failed);
     EXPECT_EQ(m_dialogs.shown.size(), 1u);
     EXPECT_NE(Log().find(L"]:执行QUOR备份管理出错，请确认是否正确安装\r\n"), std::wstring::npos);
 }
@@ -134,8 +134,8 @@ TEST_F(StartupTest, OnlyExactDashBIsTheScheduledModeAndASecondInstanceEndsSilent
     EXPECT_EQ(Log(), L"");
 
     // Another instance: end without a word.
-    EXPECT_EQ(Start(L"", true), StartupResult::End);
-    EXPECT_EQ(Start(L"-B", true), StartupResult::End);
+    EXPECT_EQ(Start(L"", true), StartupResult::Done);
+    EXPECT_EQ(Start(L"-B", true), StartupResult::Done);
     EXPECT_TRUE(m_dialogs.shown.empty());
 }
 
@@ -161,7 +161,7 @@ TEST_F(StartupTest, ScheduledBackupRunsBesideAnOpenWindow) {
     InstallArchiver();
     ASSERT_TRUE(MakeDirs(m_root / L"Data"));
     WriteSettings(L"[QuorKAV]\r\nBakPath=" + m_root.path() + L"\\\r\n");
-    EXPECT_EQ(Start(L"-b", true), StartupResult::End);
+    EXPECT_EQ(Start(L"-b", true), StartupResult::Failed);
     const std::wstring log = Log();
     EXPECT_NE(log.find(L"]:计划任务开始备份\r\n"), std::wstring::npos) << quor::ToUtf8(log);
     EXPECT_NE(log.find(L"]:备份失败\r\n"), std::wstring::npos);
@@ -179,7 +179,7 @@ TEST_F(StartupTest, CommandLineRestoreAsksThenRefusesOrRestores) {
 
     // No: nothing happens.
     m_dialogs.answer = IDNO;
-    EXPECT_EQ(Start(file), StartupResult::End);
+    EXPECT_EQ(Start(file), StartupResult::Failed);
     ASSERT_EQ(m_dialogs.shown.size(), 1u);
     EXPECT_EQ(m_dialogs.shown[0].text, question);
     EXPECT_EQ(m_dialogs.shown[0].title, L"QUOR备份管理");
@@ -189,14 +189,14 @@ TEST_F(StartupTest, CommandLineRestoreAsksThenRefusesOrRestores) {
 
     // Yes while another instance runs: refused after the question, nothing logged.
     m_dialogs.answer = IDYES;
-    EXPECT_EQ(Start(file, true), StartupResult::End);
+    EXPECT_EQ(Start(file, true), StartupResult::Failed);
     ASSERT_EQ(m_dialogs.shown.size(), 3u);
     EXPECT_EQ(m_dialogs.shown[2].text, L"QUOR备份管理正在运行中，不能恢复！");
     EXPECT_EQ(m_dialogs.shown[2].type, static_cast<UINT>(MB_OK | MB_ICONERROR));
     EXPECT_EQ(Log(), L"");
 
     // Yes: the file is logged first, the job runs (and fails on this file), the result shows.
-    EXPECT_EQ(Start(file), StartupResult::End);
+    EXPECT_EQ(Start(file), StartupResult::Failed);
     ASSERT_EQ(m_dialogs.shown.size(), 5u);
     EXPECT_EQ(m_dialogs.shown[4].text, L"恢复失败！");
     EXPECT_EQ(m_dialogs.shown[4].title, L"QUOR备份管理");

@@ -28,7 +28,7 @@ protected:
 TEST_F(QuorPortsProgramTest, WindowOnlyWithBothServerPrograms) {
     // mysqld-nt.exe missing: the program ends at once, whatever the command line.
     Started missing = Start(m_program, L"");
-    EXPECT_EQ(WaitExit(missing), 0u);
+    EXPECT_EQ(WaitExit(missing), 1u);
     EXPECT_EQ(WaitForWindow(missing.id, nullptr, L"QUOR服务端口配置", 200), nullptr);
 
     ASSERT_TRUE(WriteBytes(m_root / L"MySQL\\bin\\mysqld-nt.exe", "stand-in"));
@@ -88,6 +88,20 @@ TEST_F(QuorPortsProgramTest, InstallMovesApacheOffAPortAnotherProcessHolds) {
                   .value_or("")
                   .find("ApachePort=" + std::to_string(candidate)),
               std::string::npos);
+
+    // A MySQL port that cannot be used: its failure box, then Apache's success, and the
+    // configuration counts as failed.
+    ASSERT_TRUE(WriteBytes(m_root / L"settings.ini",
+                           "[QuorKAV]\r\nApachePort=" + std::to_string(candidate) +
+                               "\r\nMysqlPort=40000\r\n"));
+    Started unsettled = Start(m_program, L"-install");
+    box = WaitForWindow(unsettled.id, L"#32770", L"配置服务失败");
+    ASSERT_NE(box, nullptr);
+    PressButton(box, IDOK);
+    box = WaitForWindow(unsettled.id, L"#32770", L"信息");
+    ASSERT_NE(box, nullptr);
+    PressButton(box, IDOK);
+    EXPECT_EQ(WaitExit(unsettled), 1u);
     closesocket(holder);
     WSACleanup();
 }

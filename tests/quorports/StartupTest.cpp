@@ -118,8 +118,8 @@ protected:
 
 TEST_F(QuorPortsStartupTest, EndsSilentlyWithoutTheServerPrograms) {
     ASSERT_TRUE(DeleteFileW((m_root / L"MySQL\\bin\\mysqld-nt.exe").c_str()));
-    EXPECT_EQ(Start(L"-lurl"), StartupResult::End);
-    EXPECT_EQ(Start(L""), StartupResult::End);
+    EXPECT_EQ(Start(L"-lurl"), StartupResult::Failed);
+    EXPECT_EQ(Start(L""), StartupResult::Failed);
     EXPECT_TRUE(m_opened.empty());
     EXPECT_TRUE(m_dialogs.shown.empty());
 }
@@ -135,9 +135,9 @@ TEST_F(QuorPortsStartupTest, GrammarAndPageAddresses) {
     EXPECT_TRUE(m_dialogs.shown.empty());
 
     // Quotes vanish everywhere; the page is trimmed of blanks; "-lurlx" is the page "x".
-    EXPECT_EQ(Start(L"-lurl"), StartupResult::End);
-    EXPECT_EQ(Start(L"\"-lurl\"   admin/index.php  "), StartupResult::End);
-    EXPECT_EQ(Start(L"-lurlx"), StartupResult::End);
+    EXPECT_EQ(Start(L"-lurl"), StartupResult::Done);
+    EXPECT_EQ(Start(L"\"-lurl\"   admin/index.php  "), StartupResult::Done);
+    EXPECT_EQ(Start(L"-lurlx"), StartupResult::Done);
     Settings("ApachePort=80\r\n");
     Start(L"-lurl a.php");
     const std::vector<std::wstring> expected = {
@@ -186,7 +186,7 @@ TEST_F(QuorPortsStartupTest, SendsOneRequestAndWaitsTenSeconds) {
     const std::wstring url = L"http://127.0.0.1:" + std::to_wstring(port) + L"/api/put.php";
 
     // Five fields: nothing is sent and there is no wait.
-    EXPECT_EQ(Start(L"-rurl " + url + L" post a=1 b=2"), StartupResult::End);
+    EXPECT_EQ(Start(L"-rurl " + url + L" post a=1 b=2"), StartupResult::Done);
     EXPECT_EQ(m_slept, 0u);
     // "post" in lower case is a POST with the body; any other word a GET.
     Start(L"-rurl " + url + L" post a=1&b=2");
@@ -220,7 +220,7 @@ TEST_F(QuorPortsStartupTest, InstallFillsTheTemplatesAndKeepsFreePorts) {
     ASSERT_TRUE(
         WriteBytes(m_root / L"QUOR.url", "[InternetShortcut]\r\nURL=http://localhost/\r\n"));
 
-    EXPECT_EQ(Start(L"-install"), StartupResult::End);
+    EXPECT_EQ(Start(L"-install"), StartupResult::Done);
     const std::string root = quor::ToAnsi(m_root.path());
     EXPECT_EQ(File(L"Apache\\conf\\httpd.conf"), "ServerRoot \"" + root +
                                                      "/Apache\"\r\nListen 80\r\nDocumentRoot " +
@@ -255,7 +255,7 @@ TEST_F(QuorPortsStartupTest, InstallMovesBusyPortsToTheirFallbacks) {
     Occupant apacheBusy(apache);
     Occupant mysqlBusy(mysql);
 
-    Start(L"-install");
+    EXPECT_EQ(Start(L"-install"), StartupResult::Done);
     const std::string c = std::to_string(candidate);
     EXPECT_EQ(File(L"Apache\\conf\\httpd.conf"), "Listen " + c + "\r\nServerName *:" + c + "\r\n");
     EXPECT_EQ(File(L"MySQL\\my.ini"), "port=" + std::to_string(mysql + 10) + "\r\n");
@@ -285,7 +285,8 @@ TEST_F(QuorPortsStartupTest, InstallReportsPortsThatCannotBeUsed) {
         Settings(key + (key.find("Apache") == std::string::npos
                             ? "ApachePort=" + std::to_string(FreeSmallPort()) + "\r\n"
                             : ""));
-        Start(L"-install");
+        // Apache got its port, MySQL did not: the configuration is not settled.
+        EXPECT_EQ(Start(L"-install"), StartupResult::Failed);
         ASSERT_EQ(m_dialogs.shown.size(), 2u);
         EXPECT_EQ(m_dialogs.shown[0].text,
                   L"3306端口被其他服务占用，MySQL服务配置失败。\r\n您可以手动配置为其他端口。");
@@ -308,7 +309,7 @@ TEST_F(QuorPortsStartupTest, InstallReportsPortsThatCannotBeUsed) {
     getsockname(apache.Socket(), reinterpret_cast<sockaddr*>(&bound), &length);
     Settings("ApachePort=" + std::to_string(ntohs(bound.sin_port)) +
              "\r\nMysqlPort=" + std::to_string(FreeLowPortPair()) + "\r\n");
-    Start(L"-install");
+    EXPECT_EQ(Start(L"-install"), StartupResult::Failed);
     ASSERT_EQ(m_dialogs.shown.size(), 1u);
     EXPECT_EQ(m_dialogs.shown[0].text,
               L"80端口被其他服务占用，QUOR服务配置失败。\r\n您可以手动配置为其他端口。");
