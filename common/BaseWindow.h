@@ -97,6 +97,39 @@ protected:
     HWND m_hwnd = nullptr;
 };
 
+// A window's focused control, kept across deactivation as a dialog keeps it: noted when another
+// window (a message box, another program) becomes active, given back when this one is active
+// again. Handles WM_ACTIVATE and WM_SETFOCUS of the window.
+class FocusMemory {
+public:
+    // At WM_ACTIVATE; the window's procedure returns 0 without DefWindowProcW, which would put
+    // the focus on the window itself.
+    void OnActivate(HWND window, WPARAM wParam, HWND fallback) {
+        if (LOWORD(wParam) == WA_INACTIVE) {
+            const HWND focus = GetFocus();
+            // A control disabled meanwhile has lost the focus; the one noted before stays.
+            if (focus && IsChild(window, focus)) {
+                m_control = focus;
+            }
+        } else if (!HIWORD(wParam)) { // not minimised
+            Restore(window, fallback);
+        }
+    }
+
+    // Gives the focus to the noted control when it can take it, else to fallback. Also for
+    // the end of work that had disabled the noted control.
+    void Restore(HWND window, HWND fallback) const {
+        const bool usable = m_control && IsWindow(m_control) && IsChild(window, m_control) &&
+                            IsWindowVisible(m_control) && IsWindowEnabled(m_control);
+        if (const HWND target = usable ? m_control : fallback) {
+            SetFocus(target);
+        }
+    }
+
+private:
+    HWND m_control = nullptr;
+};
+
 // Tab and Shift+Tab pressed in a control of window move the focus to the next or previous
 // visible, enabled control with WS_TABSTOP, as in a dialog; true when the key was used so.
 // Only Tab is taken: Enter, Esc and the arrows stay with the controls.

@@ -237,8 +237,13 @@ LRESULT frmKavSafe::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         return DefWindowProcW(m_hwnd, msg, wParam, lParam);
     case WM_CTLCOLORSTATIC:
         return OnCtlColorStatic(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
+    // The focus stays where the user left it while another window (a question, a result, another
+    // program) was active.
+    case WM_ACTIVATE:
+        m_focus.OnActivate(m_hwnd, wParam, Item(Control::BackupList));
+        return 0;
     case WM_SETFOCUS:
-        SetFocus(Item(Control::BackupList));
+        m_focus.Restore(m_hwnd, Item(Control::BackupList));
         return 0;
     case WM_CLOSE:
         OnClose();
@@ -397,6 +402,7 @@ void frmKavSafe::cmdBackup_Click() {
     HideBusyPanel();
     m_isBusy = false;
     RefreshList();
+    GiveBackFocus();
 }
 
 void frmKavSafe::cmdRestore_Click() {
@@ -425,6 +431,7 @@ void frmKavSafe::cmdRestore_Click() {
     HideBusyPanel();
     EnableButton(Control::Backup, true);
     m_isBusy = false;
+    GiveBackFocus();
 }
 
 void frmKavSafe::cmdDelete_Click() {
@@ -445,6 +452,7 @@ void frmKavSafe::cmdDelete_Click() {
     RefreshList();
     EnableButton(Control::Restore, false);
     EnableButton(Control::Delete, false);
+    GiveBackFocus(); // the list, as the delete button is off now
 }
 
 void frmKavSafe::lblChgPath_Click() {
@@ -466,6 +474,15 @@ void frmKavSafe::lblChgPath_Click() {
     RefreshList();
     ShowBackList();
     m_state.Settings.WriteString(quor::layout::kSettingsSection, kBakPathKey, m_state.BackupDir);
+}
+
+// Gives the focus back after work that disabled the focused button: the button that started a
+// job could not take it back when the result box closed, and can now; a button that stays off
+// hands it to the list.
+void frmKavSafe::GiveBackFocus() {
+    if (m_hwnd && GetActiveWindow() == m_hwnd) {
+        m_focus.Restore(m_hwnd, Item(Control::BackupList));
+    }
 }
 
 void frmKavSafe::EnableButton(Control button, bool enabled) {

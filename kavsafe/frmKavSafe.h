@@ -78,6 +78,7 @@ private:
     void Form_Load();
 
     void EnableButton(Control button, bool enabled);
+    void GiveBackFocus();
     void ShowBusyPanel(const wchar_t* text);
     void HideBusyPanel();
     void ShowBackList();
@@ -89,6 +90,7 @@ private:
     AppState& m_state;
     quor::Dialogs& m_dialogs;
     bool m_isBusy = false;
+    quor::FocusMemory m_focus;
 
     int m_dpi = 96;
     // The fonts are declared before the controls and released only after the window is

@@ -147,11 +147,12 @@ LRESULT frmConfig::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_COMMAND:
         OnCommand(LOWORD(wParam), HIWORD(wParam));
         return 0;
+    // The focus stays where the user left it while another window was active.
     case WM_ACTIVATE:
-        OnActivate(LOWORD(wParam) != WA_INACTIVE);
+        m_focus.OnActivate(m_hwnd, wParam, GetNextDlgTabItem(m_hwnd, nullptr, FALSE));
         return 0;
     case WM_SETFOCUS:
-        OnSetFocus();
+        m_focus.Restore(m_hwnd, GetNextDlgTabItem(m_hwnd, nullptr, FALSE));
         return 0;
     case WM_DESTROY:
         PostQuitMessage(0);
@@ -236,25 +237,6 @@ void frmConfig::OnCommand(int id, int notification) {
         break;
     default:
         break;
-    }
-}
-
-// Keeps the focus where the user left it when another window is activated and back.
-void frmConfig::OnActivate(bool active) {
-    if (!active) {
-        const HWND focus = GetFocus();
-        if (focus && IsChild(m_hwnd, focus)) {
-            m_lastFocus = focus;
-        }
-    }
-}
-
-void frmConfig::OnSetFocus() {
-    const HWND target = m_lastFocus && IsWindow(m_lastFocus)
-                            ? m_lastFocus
-                            : GetNextDlgTabItem(m_hwnd, nullptr, FALSE);
-    if (target) {
-        SetFocus(target);
     }
 }
 

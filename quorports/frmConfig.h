@@ -72,8 +72,6 @@ public:
 private:
     bool OnCreate();
     void OnCommand(int id, int notification);
-    void OnActivate(bool active);
-    void OnSetFocus();
     void Form_Load();
     void LoadServiceRow(int index);
     void ShowFailure(const wchar_t* text);
@@ -89,7 +87,7 @@ private:
     // (see the destructor), so no control is left holding a deleted font.
     quor::FontHandle m_font;
     std::array<HWND, static_cast<size_t>(Control::Count)> m_controls{};
-    HWND m_lastFocus = nullptr;
+    quor::FocusMemory m_focus;
 };
 
 } // namespace quorports

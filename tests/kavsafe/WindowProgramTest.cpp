@@ -316,6 +316,13 @@ TEST_F(WindowProgramTest, TabReachesTheEnabledButtonsAndEnterPressesThem) {
     PressButton(box, IDNO);
     EXPECT_TRUE(Eventually([&] { return IsWindowEnabled(m_main) != FALSE; }));
     EXPECT_EQ(Entries().size(), 3u);
+    // The question closed, the focus is back on the button that asked, and Enter asks again.
+    SetForegroundWindow(m_main);
+    ASSERT_TRUE(Eventually([&] { return FocusOf(m_main) == Item(Control::Backup); }));
+    PressKey(VK_RETURN);
+    box = WaitForBox(L"备份数据", kBackupQuestion);
+    ASSERT_NE(box, nullptr);
+    PressButton(box, IDNO);
     RequestClose();
     EXPECT_EQ(WaitExit(m_started), 0u);
 }
