@@ -6,11 +6,14 @@
 #include "Process.h"
 #include "modPublic.h"
 
+#include <algorithm>
+
 namespace kavsafe {
 
 namespace {
 
 constexpr DWORD kPollMs = 200;
+constexpr wchar_t kProgressVariable[] = L"QUOR_PROGRESS";
 
 // The scheduled task may run in another session than the window, so the lock lives in the
 // global namespace; creating a global object needs a privilege that a plain user may lack,
@@ -53,10 +56,20 @@ void WaitPumpingMessages(HANDLE object) {
     }
 }
 
-std::optional<DWORD> RunAndWait(const std::wstring& program, const std::wstring& arguments) {
+std::optional<DWORD> RunAndWait(const std::wstring& program, const std::wstring& arguments,
+                                const ArchiverProgress* progress) {
+    // The child inherits the variable that names the progress counters; the program's own
+    // environment is as before once the child has started.
+    const bool publish = progress && !progress->Name().empty();
+    if (publish) {
+        SetEnvironmentVariableW(kProgressVariable, progress->Name().c_str());
+    }
     // The wait is on the handle that the start returned: a process id could be reused by
     // another process as soon as the child has ended.
     quor::KernelHandle process = quor::StartHidden(program, arguments);
+    if (publish) {
+        SetEnvironmentVariableW(kProgressVariable, nullptr);
+    }
     if (!process) {
         return std::nullopt;
     }
@@ -70,6 +83,65 @@ void StopMySql() {
 
 void StartMySql() {
     quor::StartHidden(NetProgram(), std::wstring(L"start ") + quor::layout::kMysqlService);
+}
+
+ArchiverProgress::ArchiverProgress() {
+    // Unique among the program's runs and jobs: process id and a counter.
+    static LONG serial = 0;
+    const std::wstring name = L"Local\\QuorKavSafeProgress-" +
+                              std::to_wstring(GetCurrentProcessId()) + L"-" +
+                              std::to_wstring(InterlockedIncrement(&serial));
+    m_mapping.reset(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                       sizeof(Counters), name.c_str()));
+    if (!m_mapping) {
+        return;
+    }
+    m_view.reset(static_cast<Counters*>(
+        MapViewOfFile(m_mapping.get(), FILE_MAP_WRITE, 0, 0, sizeof(Counters))));
+    if (m_view) {
+        m_name = name; // the new mapping is zero-filled: nothing done, total unknown
+    }
+}
+
+void ArchiverProgress::SetTotal(std::uint64_t bytes) {
+    if (m_view) {
+        InterlockedExchange64(const_cast<LONG64*>(&m_view->total), static_cast<LONG64>(bytes));
+    }
+}
+
+ArchiverProgress::Share ArchiverProgress::Read() const {
+    if (!m_view) {
+        return {};
+    }
+    // Aligned 64-bit reads are whole; the archiver only ever raises the counters.
+    const std::int64_t done = m_view->done;
+    const std::int64_t total = m_view->total;
+    return {static_cast<std::uint64_t>(std::max<std::int64_t>(done, 0)),
+            static_cast<std::uint64_t>(std::max<std::int64_t>(total, 0))};
+}
+
+std::uint64_t TreeBytes(const std::wstring& folder) {
+    std::uint64_t bytes = 0;
+    WIN32_FIND_DATAW found;
+    const quor::FindHandle find(FindFirstFileW((folder + L"\\*").c_str(), &found));
+    if (!find) {
+        return 0;
+    }
+    do {
+        const std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..") {
+            continue;
+        }
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            // A link to a folder is not followed, as the archiver does not follow it.
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+                bytes += TreeBytes(folder + L"\\" + name);
+            }
+        } else {
+            bytes += (static_cast<std::uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+        }
+    } while (FindNextFileW(find.get(), &found));
+    return bytes;
 }
 
 JobLock::JobLock() {

@@ -62,7 +62,8 @@ bool SwapIn(const std::wstring& unpacked, const std::wstring& dataDir,
 
 } // namespace
 
-bool RestoreData(const AppState& state, const std::wstring& backupFile) {
+bool RestoreData(const AppState& state, const std::wstring& backupFile,
+                 const ArchiverProgress* progress) {
     const JobLock lock;
     bool result = false;
     WriteLog(state.AppDir, L"开始恢复");
@@ -95,8 +96,9 @@ bool RestoreData(const AppState& state, const std::wstring& backupFile) {
     if (copied) {
         // The work folder is quoted too: an installation root with spaces must stay one
         // argument.
-        exitCode = RunAndWait(state.ArchiverExe,
-                              L"x -v -inul \"" + tempArchive + L"\" \"" + workFolder + L"\"");
+        exitCode =
+            RunAndWait(state.ArchiverExe,
+                       L"x -v -inul \"" + tempArchive + L"\" \"" + workFolder + L"\"", progress);
     }
     WriteLog(state.AppDir, L"解包结束");
     quor::DeleteTree(tempArchive);

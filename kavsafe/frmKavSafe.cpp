@@ -5,6 +5,7 @@
 #include "Layout.h"
 #include "UniqueHandle.h"
 
+#include <commctrl.h>
 #include <shlobj.h>
 
 #include <algorithm>
@@ -23,6 +24,10 @@ constexpr int kClientHeightTwips = 3420;
 constexpr int kFirstControlId = 1000;
 // The folder browser's choice is handled after the label's mouse-down has been processed.
 constexpr UINT kChgPathClicked = WM_APP + 1;
+// Reads the job's progress while the busy panel is shown.
+constexpr UINT_PTR kProgressTimer = 1;
+constexpr UINT kProgressPeriodMs = 250;
+constexpr int kProgressSteps = 1000;
 
 constexpr wchar_t kExtension[] = L".quordb";
 constexpr size_t kExtensionLength = 7;
@@ -49,6 +54,8 @@ constexpr ControlSpec kLayout[] = {
     {4470, 510, 1425, 555},  // cmdBackup
     {4470, 1500, 1425, 555}, // cmdRestore
     {4470, 2130, 1425, 555}, // cmdDelete
+    {390, 750, 2385, 195},   // prgInfo, within picInfo, under lblInfo
+    {2850, 735, 645, 225},   // lblShare, within picInfo
 };
 static_assert(std::size(kLayout) == static_cast<size_t>(frmKavSafe::Control::Count));
 
@@ -215,6 +222,9 @@ bool frmKavSafe::Create(HINSTANCE instance) {
     m_listFont = quor::CreateSimSun(1200, m_dpi);
     m_linkFont = quor::CreateSimSun(1050, m_dpi, false, true);
     m_infoFont = quor::CreateSimSun(1500, m_dpi, true);
+    m_shareFont = quor::CreateSimSun(900, m_dpi);
+    const INITCOMMONCONTROLSEX progressClass{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&progressClass);
 
     RegisterPanelClass(instance);
     return CreateCentred(instance, kClassName, kAppTitle, kWindowStyle, ClientSize(m_dpi));
@@ -229,6 +239,11 @@ LRESULT frmKavSafe::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         return 0;
     case kChgPathClicked:
         lblChgPath_Click();
+        return 0;
+    case WM_TIMER:
+        if (wParam == kProgressTimer) {
+            ShowProgress();
+        }
         return 0;
     case WM_SETCURSOR:
         if (OnSetCursor(reinterpret_cast<HWND>(wParam), LOWORD(lParam))) {
@@ -286,6 +301,10 @@ bool frmKavSafe::OnCreate() {
                m_hwnd, nullptr) &&
         create(Control::InfoLabel, 0, L"STATIC", L"正在备份，请稍候...",
                WS_VISIBLE | SS_LEFTNOWORDWRAP, Item(Control::InfoPanel), m_infoFont.get()) &&
+        create(Control::Progress, 0, PROGRESS_CLASSW, L"", WS_VISIBLE | PBS_SMOOTH,
+               Item(Control::InfoPanel), nullptr) &&
+        create(Control::Share, 0, L"STATIC", L"", WS_VISIBLE | SS_LEFTNOWORDWRAP,
+               Item(Control::InfoPanel), m_shareFont.get()) &&
         CreateButtons();
     if (!created) {
         return false;
@@ -394,8 +413,9 @@ void frmKavSafe::cmdBackup_Click() {
     EnableButton(Control::Backup, false);
     EnableButton(Control::Restore, false);
     EnableButton(Control::Delete, false);
+    m_progress = std::make_unique<ArchiverProgress>();
     ShowBusyPanel(L"正在备份，请稍候...");
-    const bool backedUp = BackupData(m_state);
+    const bool backedUp = BackupData(m_state, m_progress.get());
     // The panel stays and the window stays busy until the result has been acknowledged.
     Report(backedUp, L"备份成功！", L"备份失败！");
     EnableButton(Control::Backup, true);
@@ -424,8 +444,9 @@ void frmKavSafe::cmdRestore_Click() {
     EnableButton(Control::Backup, false);
     EnableButton(Control::Restore, false);
     EnableButton(Control::Delete, false);
+    m_progress = std::make_unique<ArchiverProgress>();
     ShowBusyPanel(L"正在恢复，请稍候...");
-    const bool restored = RestoreData(m_state, file);
+    const bool restored = RestoreData(m_state, file, m_progress.get());
     Report(restored, L"恢复成功！", L"恢复失败！");
     // The list keeps its entries; restore and delete wait for the next click on one.
     HideBusyPanel();
@@ -493,6 +514,8 @@ void frmKavSafe::EnableButton(Control button, bool enabled) {
 
 void frmKavSafe::ShowBusyPanel(const wchar_t* text) {
     SetWindowTextW(Item(Control::InfoLabel), text);
+    ShowProgress();
+    SetTimer(m_hwnd, kProgressTimer, kProgressPeriodMs, nullptr);
     // Above the list in the sibling order, and painted now: the job starts right after.
     SetWindowPos(Item(Control::InfoPanel), HWND_TOP, 0, 0, 0, 0,
                  SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW);
@@ -500,7 +523,35 @@ void frmKavSafe::ShowBusyPanel(const wchar_t* text) {
 }
 
 void frmKavSafe::HideBusyPanel() {
+    KillTimer(m_hwnd, kProgressTimer);
     ShowWindow(Item(Control::InfoPanel), SW_HIDE);
+    m_progress.reset();
+}
+
+// The bar shows the share of the archiver's work done and the label it in per cent; while the
+// total is not known (the service still stopping, an archive being opened) the bar runs as a
+// marquee and the label is empty.
+void frmKavSafe::ShowProgress() {
+    const ArchiverProgress::Share share =
+        m_progress ? m_progress->Read() : ArchiverProgress::Share{};
+    const HWND bar = Item(Control::Progress);
+    const LONG_PTR style = GetWindowLongPtrW(bar, GWL_STYLE);
+    const bool known = share.total > 0;
+    const bool marquee = (style & PBS_MARQUEE) != 0;
+    if (marquee == known) { // the bar is in the other mode
+
+        SetWindowLongPtrW(bar, GWL_STYLE, known ? style & ~PBS_MARQUEE : style | PBS_MARQUEE);
+        SendMessageW(bar, PBM_SETMARQUEE, known ? FALSE : TRUE, 0);
+        SendMessageW(bar, PBM_SETRANGE32, 0, kProgressSteps);
+    }
+    std::wstring text;
+    if (known) {
+        const std::uint64_t done = std::min(share.done, share.total);
+        const int steps = static_cast<int>(done * kProgressSteps / share.total);
+        SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(steps), 0);
+        text = std::to_wstring(steps / 10) + L"%";
+    }
+    SetWindowTextW(Item(Control::Share), text.c_str());
 }
 
 void frmKavSafe::ShowBackList() {

@@ -4,6 +4,7 @@
 
 #include "BaseWindow.h"
 #include "FormLayout.h"
+#include "JobRuntime.h"
 #include "controls/gwButtons_H.h"
 #include "modPublic.h"
 
@@ -32,6 +33,8 @@ public:
         Backup,     // cmdBackup
         Restore,    // cmdRestore
         Delete,     // cmdDelete
+        Progress,   // prgInfo: the share of the job done, within the panel
+        Share,      // lblShare: that share in per cent, within the panel
         Count
     };
 
@@ -45,7 +48,7 @@ public:
     using BaseWindow::Show; // creates the window if needed and shows it
 
     // Client-area size and control rectangles (left, top, right, bottom) in pixels at dpi;
-    // the info label's rectangle is within the panel.
+    // the rectangles of the info label, the progress bar and the share are within the panel.
     static SIZE ClientSize(int dpi);
     static RECT ControlRect(Control control, int dpi);
     // The control's child-window identifier (GetDlgItem of its parent).
@@ -81,6 +84,7 @@ private:
     void GiveBackFocus();
     void ShowBusyPanel(const wchar_t* text);
     void HideBusyPanel();
+    void ShowProgress();
     void ShowBackList();
     // Text of the list's selected entry; "" when none is selected.
     std::wstring CurrentItemText() const;
@@ -95,9 +99,12 @@ private:
     int m_dpi = 96;
     // The fonts are declared before the controls and released only after the window is
     // destroyed (see the destructor), so no control is left drawing with a deleted font.
-    quor::FontHandle m_listFont; // 12 pt: lblBackList, lstBackup
-    quor::FontHandle m_linkFont; // 10.5 pt underlined: lblChgPath
-    quor::FontHandle m_infoFont; // 15 pt bold: lblInfo
+    quor::FontHandle m_listFont;  // 12 pt: lblBackList, lstBackup
+    quor::FontHandle m_linkFont;  // 10.5 pt underlined: lblChgPath
+    quor::FontHandle m_infoFont;  // 15 pt bold: lblInfo
+    quor::FontHandle m_shareFont; // 9 pt: lblShare
+    // The running job's archiver progress, read by a timer while the panel is shown.
+    std::unique_ptr<ArchiverProgress> m_progress;
     std::array<HWND, static_cast<size_t>(Control::Count)> m_controls{};
     // The buttons refer to their sites, so the sites are declared first and go last.
     std::array<std::unique_ptr<ButtonSite>, 3> m_sites;

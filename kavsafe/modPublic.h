@@ -57,21 +57,27 @@ inline constexpr wchar_t kLogSeparator[] = L"-----------------------------------
 // missing file is left alone. Returns false when the file exists but cannot be written.
 bool MarkArchive(const std::wstring& path, bool toQuor);
 
+class ArchiverProgress;
+
 // Runs program with a hidden window and waits for it to end, processing the program's
-// window messages meanwhile. Returns its exit code; nullopt when it could not be started
-// or its exit code could not be read.
-std::optional<DWORD> RunAndWait(const std::wstring& program, const std::wstring& arguments);
+// window messages meanwhile. With progress, the program is told where to publish its
+// progress. Returns its exit code; nullopt when it could not be started or its exit code
+// could not be read.
+std::optional<DWORD> RunAndWait(const std::wstring& program, const std::wstring& arguments,
+                                const ArchiverProgress* progress = nullptr);
 
 // "Data-yyyymmdd-hhmmss.quordb" from a date and a time read separately.
 std::wstring BackupFileName(const SYSTEMTIME& date, const SYSTEMTIME& time);
 
 // Stops MySQL, packs DataDir into a new dated backup in BackupDir, starts MySQL again and
-// marks the file. True when a complete backup file was written.
-bool BackupData(const AppState& state);
+// marks the file. True when a complete backup file was written. With progress, the packing
+// publishes its share there.
+bool BackupData(const AppState& state, ArchiverProgress* progress = nullptr);
 
 // Stops MySQL, unpacks a copy of the backup file in AppDir\Tmp, puts the unpacked Data
 // folder in place of DataDir, and starts MySQL again. True when the restored folder is in
 // place; on failure the data directory is as it was.
-bool RestoreData(const AppState& state, const std::wstring& backupFile);
+bool RestoreData(const AppState& state, const std::wstring& backupFile,
+                 const ArchiverProgress* progress = nullptr);
 
 } // namespace kavsafe

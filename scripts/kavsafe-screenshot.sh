@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Takes docs/kavsafe-window.png: the KavSafe window on a small demo root, shown in a Wine
 # virtual desktop (where Wine draws the window frame itself) and cropped to the window.
-# Usage (as root on Debian 12): scripts/kavsafe-screenshot.sh. Safe to run again.
+# With "busy" it takes docs/kavsafe-busy.png instead: a backup started with the keyboard and
+# slowed by the tests' stand-in archiver, caught with its progress bar part-way.
+# Usage (as root on Debian 12): scripts/kavsafe-screenshot.sh [busy]. Safe to run again.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
@@ -22,8 +24,22 @@ done
 
 OUT="$ROOT/docs/kavsafe-window.png"
 RAW="$BUILD/kavsafe-screen.png"
+if [ "${1:-}" = busy ]; then
+  command -v xdotool >/dev/null || apt-get install -y xdotool >/dev/null
+  cmake --build "$BUILD" --target SpyArchiver >/dev/null
+  # The stand-in moves the progress in 60 steps of 0.3 s, then hands over to the real archiver.
+  cp "$BUILD/tests/SpyArchiver.exe" "$SHOT/Apache/bin/bi.exe"
+  cp "$BIN/bi.exe" "$SHOT/Apache/bin/bi-real.exe"
+  OUT="$ROOT/docs/kavsafe-busy.png"
+  export QUOR_SPY_PROGRESS_STEPS=60
+fi
 wine explorer /desktop=KavSafeShot,640x400 "$WIN_SHOT\\KavSafe.exe" >/dev/null 2>&1 </dev/null &
 sleep 6
+if [ "${1:-}" = busy ]; then
+  # Tab to 备份, Enter asks, Enter answers 是 (the default); then wait for a part-way bar.
+  xdotool key Tab && sleep 0.5 && xdotool key Return && sleep 1.5 && xdotool key Return
+  sleep 8
+fi
 # The virtual desktop lies at the top left of the X screen; trimming its plain background
 # leaves the window.
 import -window root "$RAW"

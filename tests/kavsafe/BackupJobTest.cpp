@@ -1,5 +1,6 @@
 // The backup job end to end: real archiver, real QUOR_MySQL service (the stand-in), real log.
 #include "JobFixture.h"
+#include "JobRuntime.h"
 
 #include <regex>
 #include <thread>
@@ -14,7 +15,12 @@ using BackupJobTest = JobTest;
 } // namespace
 
 TEST_F(BackupJobTest, PacksTheDataFolderWhileMySqlIsStoppedAndLogsEveryStage) {
-    ASSERT_TRUE(BackupData(m_state));
+    ArchiverProgress progress;
+    ASSERT_FALSE(progress.Name().empty());
+    ASSERT_TRUE(BackupData(m_state, &progress));
+    // The archiver reported every byte of the data folder against the folder's size.
+    EXPECT_EQ(progress.Read().total, 3u * 1024 * 1024 + 7 + 9 + 3);
+    EXPECT_EQ(progress.Read().done, progress.Read().total);
 
     // One file named Data-yyyymmdd-hhmmss.quordb: a RAR 2.9 archive marked with QUOR.
     const auto backups = Backups();
@@ -51,13 +57,57 @@ TEST_F(BackupJobTest, PacksTheDataFolderWhileMySqlIsStoppedAndLogsEveryStage) {
     EXPECT_TRUE(Listening(m_mysql.Port()));
 }
 
+// KeepBackups: the newest backups stay, the backup just made always among them; older ones of
+// the job's own names go, each logged; other files are never touched.
+TEST_F(BackupJobTest, KeepsTheNewestBackupsAndDeletesOnlyOlderOnesOfItsOwnNames) {
+    m_state.Settings.IniName(m_root / L"settings.ini");
+    ASSERT_TRUE(WriteBytes(m_root / L"settings.ini", "[QuorKav]\r\nKeepBackups=3\r\n"));
+    const std::wstring dir = m_state.BackupDir;
+    const std::vector<std::wstring> untouched = {
+        L"Data-20990101-000000.quordb", // from a clock that ran ahead: newest by name, kept
+        L"Data-20220101-000000.quordb", // kept
+        L"Data-20190101-000000.QUORDB",     L"Data-2019-01-01.quordb",
+        L"Data-20180101-00000.quordb",      L"data-20170101-000000.quordb",
+        L"Data-20160101-000000.quordb.bak", L"notes.txt"};
+    for (const std::wstring& name : untouched) {
+        ASSERT_TRUE(WriteBytes(dir + name, "x"));
+    }
+    for (const wchar_t* name : {L"Data-20210101-000000.quordb", L"Data-20200101-000000.quordb"}) {
+        ASSERT_TRUE(WriteBytes(dir + name, "old"));
+    }
+    // A backup the administrator made read-only cannot be deleted; the backup still counts.
+    const std::wstring protectedBackup = dir + L"Data-20210101-000000.quordb";
+    ASSERT_TRUE(SetFileAttributesW(protectedBackup.c_str(), FILE_ATTRIBUTE_READONLY));
+
+    ASSERT_TRUE(BackupData(m_state));
+    SetFileAttributesW(protectedBackup.c_str(), FILE_ATTRIBUTE_NORMAL);
+
+    for (const std::wstring& name : untouched) {
+        EXPECT_TRUE(quor::FileExists(dir + name)) << quor::ToUtf8(name);
+    }
+    EXPECT_TRUE(quor::FileExists(protectedBackup));
+    EXPECT_FALSE(quor::PathExists(dir + L"Data-20200101-000000.quordb"));
+    const std::vector<std::wstring> log = LogMessages(m_root.path());
+    ASSERT_EQ(log.size(), 10u);
+    EXPECT_EQ(log[5].rfind(L"备份成功，" + dir + L"Data-2", 0), 0u) << quor::ToUtf8(log[5]);
+    EXPECT_TRUE(quor::FileExists(log[5].substr(5))); // the new backup stays
+    EXPECT_EQ(log[6], L"删除旧备份失败" + protectedBackup);
+    EXPECT_EQ(log[7], L"删除旧备份" + dir + L"Data-20200101-000000.quordb");
+    EXPECT_EQ(log[8], L"结束备份");
+}
+
 TEST_F(BackupJobTest, FailingArchiverLeavesNoBackupAndStillStartsMySql) {
+    // A failed backup deletes no old one, whatever KeepBackups says.
+    m_state.Settings.IniName(m_root / L"settings.ini");
+    ASSERT_TRUE(WriteBytes(m_root / L"settings.ini", "[QuorKav]\r\nKeepBackups=1\r\n"));
+    ASSERT_TRUE(WriteBytes(m_state.BackupDir + L"Data-20200101-000000.quordb", "old"));
     SetEnvironmentVariableW(L"QUOR_SPY_FAIL", L"1");
     const bool result = BackupData(m_state);
     SetEnvironmentVariableW(L"QUOR_SPY_FAIL", nullptr);
 
     EXPECT_FALSE(result);
-    EXPECT_TRUE(Backups().empty()); // the partial archive is gone
+    // The partial archive is gone, the old backup is there.
+    EXPECT_EQ(Backups(), std::vector<std::wstring>{L"Data-20200101-000000.quordb"});
     const std::vector<std::wstring> expectedLog = {L"开始备份", L"停止MySQL服务", L"打包开始",
                                                    L"打包结束", L"启动MySQL服务", L"备份失败",
                                                    L"结束备份", kLogSeparator};

@@ -1,6 +1,7 @@
 // The restore job end to end: backups made by the backup job, the real archiver, the
 // QUOR_MySQL stand-in, and the ways a swap or an unpack can fail.
 #include "JobFixture.h"
+#include "JobRuntime.h"
 
 #include "Crc32.h"
 
@@ -61,10 +62,14 @@ TEST_F(RestoreJobTest, GivesBackTheBackedUpTreeWhileMySqlIsStopped) {
     ASSERT_TRUE(MakeDirs(m_root / L"Tmp\\Data\\stale"));
     ASSERT_TRUE(WriteBytes(m_root / L"Tmp\\.quordbrestore.tmp", "stale copy"));
 
-    ASSERT_TRUE(RestoreData(m_state, m_backup));
+    ArchiverProgress progress;
+    ASSERT_TRUE(RestoreData(m_state, m_backup, &progress));
     EXPECT_EQ(Snapshot(m_state.DataDir), m_backedUp);
     EXPECT_EQ(LogMessages(m_root.path()), ExpectedLog(L"恢复成功"));
     ExpectCleanEnd();
+    // The archiver took its total from the backup and reported every byte it wrote.
+    EXPECT_EQ(progress.Read().total, 3u * 1024 * 1024 + 7 + 9 + 3);
+    EXPECT_EQ(progress.Read().done, progress.Read().total);
 
     // The archiver ran with the service stopped, on the copy, into the work folder.
     EXPECT_NE(Spy().find(L"service=1\n"), std::wstring::npos) << quor::ToUtf8(Spy());

@@ -3,6 +3,8 @@
 // with the same arguments. With QUOR_SPY_FAIL=1 it leaves a partial archive (or, unpacking,
 // a partial Data folder) and exits 2.
 // QUOR_SPY_EXIT=N runs the real archiver and then exits with N instead of its exit code.
+// QUOR_SPY_PROGRESS_STEPS=N first moves the progress counters named by QUOR_PROGRESS to their
+// total in N steps 300 ms apart (a total of N when none is set), a slow job to watch.
 // "--wait-event NAME" instead waits up to 60 s for the named event: exit 0 when it was set.
 // "--hold PATH" holds PATH open the way another program might (a file without any sharing,
 // a folder without delete sharing), sets the event QuorSpyHeld and keeps it open until the
@@ -46,6 +48,29 @@ void Append(const std::wstring& path, const std::string& text) {
     if (file) {
         WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
     }
+}
+
+void StepProgress(int steps) {
+    wchar_t name[256] = L"";
+    if (steps <= 0 || GetEnvironmentVariableW(L"QUOR_PROGRESS", name, 256) == 0) {
+        return;
+    }
+    quor::KernelHandle mapping(OpenFileMappingW(FILE_MAP_WRITE, FALSE, name));
+    auto* counters =
+        mapping
+            ? static_cast<volatile LONG64*>(MapViewOfFile(mapping.get(), FILE_MAP_WRITE, 0, 0, 16))
+            : nullptr;
+    if (!counters) {
+        return;
+    }
+    if (counters[1] == 0) {
+        counters[1] = steps;
+    }
+    for (int step = 1; step <= steps; ++step) {
+        Sleep(300);
+        counters[0] = counters[1] * step / steps;
+    }
+    UnmapViewOfFile(const_cast<LONG64*>(counters));
 }
 
 } // namespace
@@ -109,6 +134,10 @@ int wmain() {
         return 2;
     }
 
+    wchar_t steps[8] = L"";
+    if (GetEnvironmentVariableW(L"QUOR_SPY_PROGRESS_STEPS", steps, 8) > 0) {
+        StepProgress(_wtoi(steps));
+    }
     quor::KernelHandle real = quor::StartHidden(folder + L"\\bi-real.exe", arguments);
     if (!real) {
         return 2;

@@ -10,6 +10,7 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <functional>
 
 using namespace kavsafe;
@@ -142,7 +143,8 @@ protected:
     }
 
     HWND Item(Control control) const {
-        if (control == Control::InfoLabel) {
+        if (control == Control::InfoLabel || control == Control::Progress ||
+            control == Control::Share) {
             return GetDlgItem(Item(Control::InfoPanel), frmKavSafe::ControlId(control));
         }
         return GetDlgItem(m_main, frmKavSafe::ControlId(control));
@@ -217,7 +219,10 @@ protected:
 // The texts, the list and the busy guard of each handler are the in-process suite's; here the
 // real message boxes, the real input path and the program's own message loop.
 TEST_F(WindowProgramTest, BackupWithTheMouseKeepsTheWindowBusyButResponsive) {
+    // The archiver moves its progress in six steps before it packs.
+    SetEnvironmentVariableW(L"QUOR_SPY_PROGRESS_STEPS", L"6");
     Launch();
+    SetEnvironmentVariableW(L"QUOR_SPY_PROGRESS_STEPS", nullptr);
     ASSERT_EQ(Entries().size(), 3u);
 
     // Another process's job holds the lock: the backup waits as long as the test wants.
@@ -253,8 +258,27 @@ TEST_F(WindowProgramTest, BackupWithTheMouseKeepsTheWindowBusyButResponsive) {
     EXPECT_TRUE(Responds(m_main));
     EXPECT_TRUE(IsWindow(m_main));
 
-    // The job goes on; its result keeps the window busy until it is acknowledged.
+    // Waiting for the lock, the job's total is unknown: a marquee bar and no share.
+    const HWND bar = Item(Control::Progress);
+    EXPECT_TRUE(IsWindowVisible(bar));
+    EXPECT_NE(GetWindowLongPtrW(bar, GWL_STYLE) & PBS_MARQUEE, 0);
+    EXPECT_EQ(TextOf(Item(Control::Share)), L"");
+
+    // The job goes on; the bar and the share follow the archiver's progress.
     Release();
+    std::vector<int> seen;
+    Eventually([&] {
+        const auto position = static_cast<int>(SendMessageW(bar, PBM_GETPOS, 0, 0));
+        if ((GetWindowLongPtrW(bar, GWL_STYLE) & PBS_MARQUEE) == 0 &&
+            (seen.empty() || position != seen.back())) {
+            seen.push_back(position);
+            EXPECT_EQ(TextOf(Item(Control::Share)), std::to_wstring(position / 10) + L"%");
+        }
+        return position >= 1000 || !PanelShown();
+    });
+    EXPECT_GE(seen.size(), 3u);
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+    // The result keeps the window busy until it is acknowledged.
     box = WaitForBox(kCaption, L"备份成功！");
     ASSERT_NE(box, nullptr);
     view = ReadMessageBox(box);

@@ -4,6 +4,7 @@
 #include "EntryContent.h"
 #include "Paths.h"
 #include "RarFormat.h"
+#include "SharedProgress.h"
 #include "Text.h"
 #include "UniqueHandle.h"
 
@@ -103,6 +104,7 @@ public:
             if (written != part) {
                 return Status(Failure::WriteOutput, m_shown, ERROR_DISK_FULL);
             }
+            progress::Add(part);
             data += part;
             size -= part;
         }
@@ -351,6 +353,11 @@ Status ExtractArchive(const std::wstring& archivePath, const std::wstring& desti
 Status ExtractCatalog(const ArchiveInput& input, const Catalog& catalog,
                       const std::wstring& destination, const Progress& progress,
                       ExtractSummary* summary) {
+    std::uint64_t total = 0;
+    for (const CatalogEntry& entry : catalog.entries) {
+        total += entry.directory || entry.link ? 0 : entry.size;
+    }
+    progress::SetTotal(total);
     Extraction extraction(input, catalog, progress);
     Status status = extraction.Run(destination);
     if (summary) {

@@ -2,6 +2,7 @@
 #include "CommandLine.h"
 #include "Commands.h"
 #include "Console.h"
+#include "SharedProgress.h"
 
 #include <windows.h>
 #include <shellapi.h>
@@ -40,6 +41,7 @@ int wmain(int, wchar_t**) {
             console.Error(parsed.Describe());
             return static_cast<int>(parsed.exitCode());
         }
+        bi::progress::Open();
         return static_cast<int>(bi::RunCommand(commandLine, console));
     } catch (const std::bad_alloc&) {
         return static_cast<int>(bi::ExitCode::OutOfMemory);

@@ -13,6 +13,7 @@
 
 #include "ChunkEncoder.h"
 #include "Crc32.h"
+#include "SharedProgress.h"
 
 #include <windows.h>
 
@@ -394,6 +395,7 @@ Status PackPipeline::AddFile(const EntryInfo& entry, HANDLE source, std::uint64_
             got += part;
         }
         remaining -= want;
+        progress::Add(want);
         slot->directory = false;
         slot->file = file;
         slot->first = first;
