@@ -87,7 +87,8 @@ bool IsNumber(const std::wstring& text) {
 
 PortChangeResult ApplyPortChange(AppState& state, ProbeSocket& probe, quor::Dialogs& dialogs,
                                  HWND owner, const std::wstring& apacheText,
-                                 const std::wstring& mysqlText, const NetCommand& net) {
+                                 const std::wstring& mysqlText, const NetCommand& net,
+                                 const HolderLookup& findHolder) {
     if (!IsNumber(apacheText)) {
         dialogs.Message(owner, L"Apache端口号错误，请重新输入", kInfoTitle, MB_OK | MB_ICONERROR);
         return PortChangeResult::KeepOpen;
@@ -108,8 +109,10 @@ PortChangeResult ApplyPortChange(AppState& state, ProbeSocket& probe, quor::Dial
     }
 
     const auto fail = [&](const std::wstring& text) {
-        dialogs.Message(owner, L"端口号" + TrimBlanks(text) + L"已被占用!", kInfoTitle,
-                        MB_OK | MB_ICONERROR);
+        const std::wstring s = TrimBlanks(text);
+        // A text that is no usable port (PortOf gives 0) has no holder to name.
+        dialogs.Message(owner, WithHolderLine(L"端口号" + s + L"已被占用!", PortOf(s), findHolder),
+                        kInfoTitle, MB_OK | MB_ICONERROR);
         return PortChangeResult::KeepOpen;
     };
     std::wstring apacheMessage;

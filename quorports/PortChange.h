@@ -20,10 +20,12 @@ bool IsNumber(const std::wstring& text);
 
 // Checks the two port texts, asks, and applies each changed port: stop the service, probe the
 // new port, store it, rewrite the configuration files, start the service. Reports the result
-// in one message. Close when the window is to close (nothing changed, or all applied).
+// in one message; a port that is taken is reported with its holder when findHolder names one.
+// Close when the window is to close (nothing changed, or all applied).
 PortChangeResult ApplyPortChange(AppState& state, ProbeSocket& probe, quor::Dialogs& dialogs,
                                  HWND owner, const std::wstring& apacheText,
                                  const std::wstring& mysqlText,
-                                 const NetCommand& net = RunNetAndWait);
+                                 const NetCommand& net = RunNetAndWait,
+                                 const HolderLookup& findHolder = FindPortHolder);
 
 } // namespace quorports

@@ -1,8 +1,10 @@
-// QuorPorts' start-up state and command line: first-run configuration, page, request.
+// QuorPorts' start-up state and command line: first-run configuration, page, request, port
+// report.
 #include "modPublic.h"
 
 #include "Files.h"
 #include "Layout.h"
+#include "PortReport.h"
 #include "Text.h"
 
 #include <shellapi.h>
@@ -59,8 +61,9 @@ bool FirstRunConfiguration(AppState& state, const StartupContext& context) {
     const bool mysqlSettled = CheckMysqlPort(state, context.probe);
     if (!mysqlSettled) {
         context.dialogs.Message(nullptr,
-                                L"3306端口被其他服务占用，MySQL服务配置失败。\r\n"
-                                L"您可以手动配置为其他端口。",
+                                WithHolderLine(L"3306端口被其他服务占用，MySQL服务配置失败。\r\n"
+                                               L"您可以手动配置为其他端口。",
+                                               state.CurrentMysqlPort, context.findHolder),
                                 kFailTitle, MB_OK | MB_ICONERROR);
     }
 
@@ -84,8 +87,9 @@ bool FirstRunConfiguration(AppState& state, const StartupContext& context) {
         }
     }
     context.dialogs.Message(nullptr,
-                            L"80端口被其他服务占用，QUOR服务配置失败。\r\n"
-                            L"您可以手动配置为其他端口。",
+                            WithHolderLine(L"80端口被其他服务占用，QUOR服务配置失败。\r\n"
+                                           L"您可以手动配置为其他端口。",
+                                           port, context.findHolder),
                             kFailTitle, MB_OK | MB_ICONERROR);
     return false;
 }
@@ -182,6 +186,13 @@ StartupResult Main(AppState& state, const StartupContext& context) {
     }
     if (text.compare(0, 5, L"-rurl") == 0) {
         SendRequest(text, context);
+        return StartupResult::Done;
+    }
+    if (text == L"-ports") {
+        const std::wstring report = PortReport(state, context.probe, context.findHolder);
+        if (context.print) {
+            context.print(report);
+        }
         return StartupResult::Done;
     }
     return StartupResult::ShowWindow;

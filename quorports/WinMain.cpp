@@ -1,6 +1,7 @@
 // QuorPorts' entry point: start-up serves the command line; the window runs until closed.
 #include "Files.h"
 #include "PortChange.h"
+#include "PortReport.h"
 #include "Process.h"
 #include "frmConfig.h"
 #include "modPublic.h"
@@ -18,7 +19,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
                                             probe,
                                             http,
                                             quorports::OpenInBrowser,
-                                            [](DWORD ms) { Sleep(ms); }};
+                                            [](DWORD ms) { Sleep(ms); },
+                                            quorports::FindPortHolder,
+                                            quorports::WriteToCaller};
 
     const quorports::StartupResult result = quorports::Main(state, context);
     if (result != quorports::StartupResult::ShowWindow) {

@@ -1,8 +1,10 @@
-// QuorPorts' start-up state and command line: first-run configuration, page, request.
+// QuorPorts' start-up state and command line: first-run configuration, page, request, port
+// report.
 #pragma once
 
 #include "Dialogs.h"
 #include "HttpClient.h"
+#include "PortHolders.h"
 #include "PortSettings.h"
 #include "clsINI.h"
 
@@ -34,7 +36,7 @@ inline int ExitCode(StartupResult result) {
 }
 
 // What Main needs from the platform and the program, so that tests can stand in for the
-// browser and the ten-second wait.
+// browser, the ten-second wait, the port holders and the caller's output.
 struct StartupContext {
     std::wstring appDir;       // directory of the running program
     std::wstring argumentPart; // what follows the program name on the command line
@@ -43,9 +45,11 @@ struct StartupContext {
     HttpClient& http;
     std::function<void(const std::wstring& address)> openBrowser;
     std::function<void(DWORD milliseconds)> sleep;
+    HolderLookup findHolder;
+    std::function<void(const std::wstring& text)> print; // the -ports report
 };
 
-// Reads the settings, then carries out -install, -lurl or -rurl, or asks for the window.
+// Reads the settings, then carries out -install, -lurl, -rurl or -ports, or asks for the window.
 // Failed when a server program is missing, or when -install could not settle both ports.
 StartupResult Main(AppState& state, const StartupContext& context);
 

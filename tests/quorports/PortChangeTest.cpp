@@ -27,12 +27,16 @@ protected:
         m_dialogs.answer = IDYES;
     }
 
-    PortChangeResult Apply(const std::wstring& apache, const std::wstring& mysql) {
-        return ApplyPortChange(m_state, m_probe, m_dialogs, nullptr, apache, mysql,
-                               [this](const std::wstring& verb, const wchar_t* service) {
-                                   m_net.push_back(verb + L" " + service);
-                                   RunNetAndWait(verb, service);
-                               });
+    // Applies the texts; the real holder lookup names no holder under Wine.
+    PortChangeResult Apply(const std::wstring& apache, const std::wstring& mysql,
+                           const HolderLookup& findHolder = FindPortHolder) {
+        return ApplyPortChange(
+            m_state, m_probe, m_dialogs, nullptr, apache, mysql,
+            [this](const std::wstring& verb, const wchar_t* service) {
+                m_net.push_back(verb + L" " + service);
+                RunNetAndWait(verb, service);
+            },
+            findHolder);
     }
 
     std::string File(const wchar_t* relative) { return ReadBytes(m_root / relative).value_or(""); }
@@ -151,6 +155,21 @@ TEST_F(PortChangeTest, PortThatCannotBeUsedLeavesTheServiceOnItsOldPort) {
     ExpectServing(m_mysql, m_mysql.Port());
     EXPECT_EQ(File(L"MySQL\\my.ini"),
               "[mysqld]\r\nport=" + std::to_string(m_mysql.Port()) + "\r\n");
+
+    // A holder that can be named goes on a second line; the port asked about is the one typed.
+    std::vector<int> asked;
+    const HolderLookup named = [&](int port) {
+        asked.push_back(port);
+        return std::optional(PortHolder{L"httpd.exe", 1234});
+    };
+    m_dialogs.shown.clear();
+    EXPECT_EQ(Apply(L" " + Text(busy), Text(m_mysql.Port()), named), PortChangeResult::KeepOpen);
+    ASSERT_EQ(m_dialogs.shown.size(), 2u);
+    EXPECT_EQ(m_dialogs.shown[1].text,
+              L"端口号" + Text(busy) + L"已被占用!\r\n占用程序：httpd.exe（PID 1234）");
+    EXPECT_EQ(m_dialogs.shown[1].title, L"信息");
+    EXPECT_EQ(m_dialogs.shown[1].type, static_cast<UINT>(MB_OK | MB_ICONERROR));
+    EXPECT_EQ(asked, std::vector<int>{busy});
     closesocket(holder);
     WSACleanup();
 }

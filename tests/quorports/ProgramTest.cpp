@@ -105,3 +105,45 @@ TEST_F(QuorPortsProgramTest, InstallMovesApacheOffAPortAnotherProcessHolds) {
     closesocket(holder);
     WSACleanup();
 }
+
+TEST_F(QuorPortsProgramTest, PortsPrintsEachPortsStateToTheCallersOutput) {
+    // Without mysqld-nt.exe the program ends first, printing nothing.
+    RunResult missing = quor::test::Run(m_program, L"-ports", 30000);
+    EXPECT_EQ(missing.exitCode, 1u);
+    EXPECT_EQ(missing.output, "");
+
+    ASSERT_TRUE(WriteBytes(m_root / L"MySQL\\bin\\mysqld-nt.exe", "stand-in"));
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    // This test holds one port; a second one it opened and closed again is free.
+    SOCKET holder = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    int length = sizeof(address);
+    ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    ASSERT_EQ(listen(holder, 4), 0);
+    getsockname(holder, reinterpret_cast<sockaddr*>(&address), &length);
+    const int held = ntohs(address.sin_port);
+    SOCKET other = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    address.sin_port = 0;
+    ASSERT_EQ(bind(other, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    getsockname(other, reinterpret_cast<sockaddr*>(&address), &length);
+    const int free = ntohs(address.sin_port);
+    closesocket(other);
+    ASSERT_TRUE(
+        WriteBytes(m_root / L"settings.ini", "[QuorKAV]\r\nApachePort=" + std::to_string(free) +
+                                                 "\r\nMysqlPort=" + std::to_string(held) + "\r\n"));
+
+    const RunResult run = quor::test::Run(m_program, L"-ports", 30000);
+    closesocket(holder);
+    WSACleanup();
+    EXPECT_EQ(run.exitCode, 0u);
+    // The text comes in the ANSI code page. Wine reports no owning process for a listener,
+    // so the holder is unknown there; Windows names this test program.
+    const std::wstring apache = L"Apache " + std::to_wstring(free) + L"：空闲\r\n";
+    const std::wstring mysql = L"MySQL " + std::to_wstring(held);
+    const std::string unknown = quor::ToAnsi(apache + mysql + L"：已被占用（占用程序未知）\r\n");
+    const std::string named = quor::ToAnsi(apache + mysql + L"：被 QuorPortsProgramTest.exe（PID " +
+                                           std::to_wstring(GetCurrentProcessId()) + L"）占用\r\n");
+    EXPECT_TRUE(run.output == unknown || run.output == named) << run.output;
+}

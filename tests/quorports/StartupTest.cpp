@@ -1,5 +1,5 @@
 // QuorPorts' start-up in-process: the command-line grammar, the first-run configuration with
-// real files and real busy ports, the page address and the one HTTP request.
+// real files and real busy ports, the page address, the one HTTP request and the port report.
 #include "FakeDialogs.h"
 #include "TestSupport.h"
 #include "Text.h"
@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <winsock2.h>
 
+#include <map>
 #include <memory>
 #include <thread>
 
@@ -101,8 +102,18 @@ protected:
                 for (int i = 0; i < 100 && m_http.Busy(); ++i) {
                     Sleep(50);
                 }
-            }};
+            },
+            m_findHolder,
+            [this](const std::wstring& text) { m_printed += text; }};
         return Main(m_state, context);
+    }
+
+    // Stands in for the system's port holders: names holders for the given ports only.
+    void NameHolders(std::map<int, PortHolder> holders) {
+        m_findHolder = [holders](int port) -> std::optional<PortHolder> {
+            const auto found = holders.find(port);
+            return found == holders.end() ? std::nullopt : std::optional(found->second);
+        };
     }
 
     TempDir m_root{L" 端口 root"};
@@ -112,6 +123,9 @@ protected:
     AppState m_state;
     std::vector<std::wstring> m_opened;
     DWORD m_slept = 0;
+    // The real lookup unless a test names holders itself; Wine names none.
+    HolderLookup m_findHolder = FindPortHolder;
+    std::wstring m_printed;
 };
 
 } // namespace
@@ -120,6 +134,8 @@ TEST_F(QuorPortsStartupTest, EndsSilentlyWithoutTheServerPrograms) {
     ASSERT_TRUE(DeleteFileW((m_root / L"MySQL\\bin\\mysqld-nt.exe").c_str()));
     EXPECT_EQ(Start(L"-lurl"), StartupResult::Failed);
     EXPECT_EQ(Start(L""), StartupResult::Failed);
+    EXPECT_EQ(Start(L"-ports"), StartupResult::Failed);
+    EXPECT_TRUE(m_printed.empty());
     EXPECT_TRUE(m_opened.empty());
     EXPECT_TRUE(m_dialogs.shown.empty());
 }
@@ -314,4 +330,60 @@ TEST_F(QuorPortsStartupTest, InstallReportsPortsThatCannotBeUsed) {
     EXPECT_EQ(m_dialogs.shown[0].text,
               L"80端口被其他服务占用，QUOR服务配置失败。\r\n您可以手动配置为其他端口。");
     EXPECT_EQ(m_dialogs.shown[0].title, L"配置服务失败");
+
+    // With holders that can be named, each failure box names the holder of its configured
+    // port (not of a fallback) on a third line.
+    const int apachePort = ntohs(bound.sin_port);
+    Settings("ApachePort=" + std::to_string(apachePort) + "\r\nMysqlPort=" + std::to_string(mysql) +
+             "\r\n");
+    NameHolders({{apachePort, {L"httpd.exe", 1234}},
+                 {mysql, {L"mysqld-nt.exe", 88}},
+                 {mysql + 10, {L"other.exe", 5}},
+                 {8000, {L"other.exe", 6}}});
+    m_dialogs.shown.clear();
+    EXPECT_EQ(Start(L"-install"), StartupResult::Failed);
+    ASSERT_EQ(m_dialogs.shown.size(), 2u);
+    EXPECT_EQ(m_dialogs.shown[0].text,
+              L"3306端口被其他服务占用，MySQL服务配置失败。\r\n您可以手动配置为其他端口。\r\n"
+              L"占用程序：mysqld-nt.exe（PID 88）");
+    EXPECT_EQ(m_dialogs.shown[0].type, static_cast<UINT>(MB_OK | MB_ICONERROR));
+    EXPECT_EQ(m_dialogs.shown[1].text,
+              L"80端口被其他服务占用，QUOR服务配置失败。\r\n您可以手动配置为其他端口。\r\n"
+              L"占用程序：httpd.exe（PID 1234）");
+    EXPECT_EQ(m_dialogs.shown[1].title, L"配置服务失败");
+}
+
+TEST_F(QuorPortsStartupTest, PortsReportsEachConfiguredPort) {
+    const int heldPort = FreeSmallPort();
+    Occupant held(heldPort);
+    ASSERT_TRUE(held.Listening());
+    const int free = FreeSmallPort();
+    const std::wstring heldText = std::to_wstring(heldPort);
+    const std::wstring freeText = std::to_wstring(free);
+
+    // A held port whose holder cannot be named, and a free one; no box, and the probe lets
+    // go of the free port again.
+    Settings("ApachePort=" + std::to_string(heldPort) + "\r\nMysqlPort=" + std::to_string(free) +
+             "\r\n");
+    NameHolders({});
+    EXPECT_EQ(Start(L"\"-ports\""), StartupResult::Done);
+    EXPECT_EQ(m_printed, L"Apache " + heldText + L"：已被占用（占用程序未知）\r\nMySQL " +
+                             freeText + L"：空闲\r\n");
+    EXPECT_TRUE(m_dialogs.shown.empty());
+    EXPECT_TRUE(PortIsFree(free));
+
+    // The other way round, with the holder named; a free port is not looked up.
+    Settings("ApachePort=" + std::to_string(free) + "\r\nMysqlPort=" + std::to_string(heldPort) +
+             "\r\n");
+    NameHolders({{heldPort, {L"mysqld-nt.exe", 3306}}, {free, {L"x.exe", 1}}});
+    m_printed.clear();
+    EXPECT_EQ(Start(L"-ports"), StartupResult::Done);
+    EXPECT_EQ(m_printed, L"Apache " + freeText + L"：空闲\r\nMySQL " + heldText +
+                             L"：被 mysqld-nt.exe（PID 3306）占用\r\n");
+    EXPECT_TRUE(PortIsFree(free));
+
+    // Only the whole text "-ports" asks for the report.
+    m_printed.clear();
+    EXPECT_EQ(Start(L"-ports x"), StartupResult::ShowWindow);
+    EXPECT_TRUE(m_printed.empty());
 }
