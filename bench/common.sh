@@ -6,7 +6,6 @@
 #   BENCH_DATA_MB=N   size of the database when it is made (default 300, about 410 MiB of files)
 #   BENCH_MAKE_DATADIR=PATH  the realdb make-datadir.sh (default /work/shared/realdb/make-datadir.sh)
 
-APT_PACKAGES+=(mariadb-server mariadb-client)
 REALDB_CACHE="$ROOT/build/bench-data"
 REALDB="$REALDB_CACHE/Data"
 

@@ -3,7 +3,10 @@
 
 namespace quor {
 
-KernelHandle StartHidden(const std::wstring& program, const std::wstring& arguments) {
+namespace {
+
+// Starts program hidden; both handles of info belong to the caller when this returns true.
+bool Launch(const std::wstring& program, const std::wstring& arguments, PROCESS_INFORMATION& info) {
     std::wstring commandLine = L"\"" + program + L"\"";
     if (!arguments.empty()) {
         commandLine += L" " + arguments;
@@ -12,16 +15,33 @@ KernelHandle StartHidden(const std::wstring& program, const std::wstring& argume
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
-    PROCESS_INFORMATION info{};
     // CreateProcessW may write into the command line buffer, so it gets a private copy.
     // A program given without a folder is looked up on the search path.
     const bool bareName = program.find_first_of(L"\\/") == std::wstring::npos;
-    if (!CreateProcessW(bareName ? nullptr : program.c_str(), commandLine.data(), nullptr, nullptr,
-                        FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info)) {
+    return CreateProcessW(bareName ? nullptr : program.c_str(), commandLine.data(), nullptr,
+                          nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                          &info) != FALSE;
+}
+
+} // namespace
+
+KernelHandle StartHidden(const std::wstring& program, const std::wstring& arguments) {
+    PROCESS_INFORMATION info{};
+    if (!Launch(program, arguments, info)) {
         return KernelHandle();
     }
     KernelHandle thread(info.hThread);
     return KernelHandle(info.hProcess);
+}
+
+bool StartDetached(const std::wstring& program, const std::wstring& arguments) {
+    PROCESS_INFORMATION info{};
+    if (!Launch(program, arguments, info)) {
+        return false;
+    }
+    KernelHandle thread(info.hThread);
+    KernelHandle process(info.hProcess);
+    return true;
 }
 
 std::wstring SystemProgram(const std::wstring& fileName) {

@@ -14,6 +14,11 @@ namespace quor {
 // process could not be started.
 KernelHandle StartHidden(const std::wstring& program, const std::wstring& arguments);
 
+// Starts program the way StartHidden does and lets it run on its own. True when it was
+// started. Under Wine this also starts Linux programs (a path on drive Z:), for which the
+// platform hands back no process handle that follows the program.
+bool StartDetached(const std::wstring& program, const std::wstring& arguments);
+
 // Full path of a program in the system folder, such as net.exe.
 std::wstring SystemProgram(const std::wstring& fileName);
 

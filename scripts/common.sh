@@ -17,6 +17,7 @@ APT_PACKAGES=(
   cmake make g++-mingw-w64-x86-64-posix googletest
   wine wine64 xvfb xauth locales fonts-wqy-zenhei
   libarchive-tools unar clang-format time bc python3 x11-utils imagemagick
+  mariadb-server mariadb-client
 )
 
 install_packages() {
@@ -27,7 +28,14 @@ install_packages() {
   if [ ${#missing[@]} -gt 0 ]; then
     echo "Installing: ${missing[*]}"
     apt-get update -qq
+    # The real database server is started by the tests and the demo themselves, in their own
+    # folders: Debian's own mariadb service must not start (nor hold port 3306) on install.
+    local policy=/usr/sbin/policy-rc.d own_policy=
+    if [ ! -e "$policy" ]; then
+      printf '#!/bin/sh\nexit 101\n' > "$policy" && chmod +x "$policy" && own_policy=1
+    fi
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    [ -z "$own_policy" ] || rm -f "$policy"
   fi
 }
 
@@ -59,12 +67,36 @@ start_xvfb() {
   fi
 }
 
+# Starts a wineserver that stays until stop_wine. Windows services live only as long as their
+# wineserver, and a server already running (left by an earlier Wine command) would end a few
+# seconds after its last program, taking the services with it: it is replaced.
+start_wineserver() {
+  local _
+  for _ in $(seq 25); do
+    wineserver -p >/dev/null 2>&1 </dev/null && return 0
+    wineserver -k >/dev/null 2>&1 </dev/null || true
+    sleep 0.2
+  done
+  echo "Cannot start a persistent wineserver" >&2
+  return 1
+}
+
 # Creates or updates the private prefix and keeps one wineserver running, all output
 # redirected: Wine's background processes must not inherit ctest's pipes.
 warm_wine() {
   mkdir -p "$WINEPREFIX"
+  start_wineserver
   wineboot -u >/dev/null 2>&1 </dev/null || true
-  wineserver -p >/dev/null 2>&1 </dev/null || true
+  # Wine's service manager gives a service 10 s to stop, after which "net stop" fails while
+  # the service goes on stopping; a real database server may need longer to shut down
+  # cleanly. The manager reads its limit when it starts, so Wine is restarted once after the
+  # limit is first set.
+  local control='HKLM\System\CurrentControlSet\Control'
+  if ! wine reg query "$control" /v ServicesPipeTimeout >/dev/null 2>&1 </dev/null; then
+    wine reg add "$control" /v ServicesPipeTimeout /t REG_SZ /d 600000 /f >/dev/null 2>&1 </dev/null || true
+    start_wineserver
+    wineboot >/dev/null 2>&1 </dev/null || true
+  fi
   # SimSun is the font the programs ask for; map it to a font that has the glyphs.
   wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v SimSun /d 'WenQuanYi Zen Hei' /f >/dev/null 2>&1 </dev/null || true
   wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v '宋体' /d 'WenQuanYi Zen Hei' /f >/dev/null 2>&1 </dev/null || true

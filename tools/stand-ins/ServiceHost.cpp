@@ -1,37 +1,28 @@
-// Runs a stand-in the two ways it can be started: by the service manager, or from a console.
+// Runs a server the two ways it can be started: by the service manager, or from a console.
 #include "ServiceHost.h"
 
-#include "StandInLog.h"
-#include "StandInServer.h"
+#include "Text.h"
 #include "UniqueHandle.h"
 
 #include <cstdio>
 #include <mutex>
-#include <optional>
 
 namespace quor::standin {
 
 namespace {
 
-// A start or stop should take well under a second; the hint only bounds the service
-// manager's patience.
+// The hint bounds the service manager's patience between two progress reports; servers
+// report progress at least once a second while they start or stop.
 constexpr DWORD kPendingWaitHintMs = 10000;
-
-std::wstring StartedLine(unsigned short port) {
-    return L"started port " + std::to_wstring(port);
-}
-
-std::wstring RefusedLine(unsigned short port, int error) {
-    return L"cannot listen on port " + std::to_wstring(port) + L" (error " +
-           std::to_wstring(error) + L")";
-}
+// How often a running service looks whether its server still serves.
+constexpr DWORD kWatchIntervalMs = 1000;
 
 // One service of this process: its server, its status as the service manager sees it, and
 // the event that lets the main routine return once the service has stopped.
 class ServiceHost {
 public:
-    ServiceHost(Flavour flavour, std::wstring name, std::wstring root)
-        : m_flavour(flavour), m_name(std::move(name)), m_root(std::move(root)),
+    ServiceHost(HostedServer& server, std::wstring name)
+        : m_server(server), m_name(std::move(name)),
           m_stopped(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
 
     const std::wstring& Name() const { return m_name; }
@@ -44,16 +35,23 @@ public:
             return;
         }
         Report(SERVICE_START_PENDING);
-        const unsigned short port = ReadPort(m_root, m_flavour);
-        m_server.emplace(m_flavour, m_root);
-        if (const int error = m_server->Start(port); error != 0) {
-            AppendLogLine(m_root, m_flavour, RefusedLine(port, error));
-            Report(SERVICE_STOPPED, ERROR_SERVICE_SPECIFIC_ERROR, static_cast<DWORD>(error));
+        const HostedServer::Outcome started =
+            m_server.Start([this] { Report(SERVICE_START_PENDING); });
+        if (started.code != 0) {
+            Report(SERVICE_STOPPED, ERROR_SERVICE_SPECIFIC_ERROR, started.code);
             return;
         }
-        AppendLogLine(m_root, m_flavour, StartedLine(port));
         Report(SERVICE_RUNNING);
-        WaitForSingleObject(m_stopped.get(), INFINITE);
+        while (WaitForSingleObject(m_stopped.get(), kWatchIntervalMs) == WAIT_TIMEOUT) {
+            std::lock_guard lock(m_statusLock);
+            // A stop in progress owns the server; only a server that ended on its own while
+            // RUNNING ends the service here.
+            if (m_status.dwCurrentState == SERVICE_RUNNING && !m_server.Serving()) {
+                ReportLocked(SERVICE_STOPPED, ERROR_SERVICE_SPECIFIC_ERROR,
+                             m_server.Stop([] {}).code);
+                return;
+            }
+        }
     }
 
 private:
@@ -87,10 +85,13 @@ private:
             }
             ReportLocked(SERVICE_STOP_PENDING, NO_ERROR, 0);
         }
-        m_server->Stop();
-        // The log line comes before STOPPED: once STOPPED is reported the process may end.
-        AppendLogLine(m_root, m_flavour, L"stopped");
-        Report(SERVICE_STOPPED);
+        const HostedServer::Outcome stopped =
+            m_server.Stop([this] { Report(SERVICE_STOP_PENDING); });
+        if (stopped.code != 0) {
+            Report(SERVICE_STOPPED, ERROR_SERVICE_SPECIFIC_ERROR, stopped.code);
+        } else {
+            Report(SERVICE_STOPPED);
+        }
         SetEvent(m_stopped.get());
     }
 
@@ -112,13 +113,9 @@ private:
         SetServiceStatus(m_statusHandle, &m_status);
     }
 
-    Flavour m_flavour;
+    HostedServer& m_server;
     std::wstring m_name;
-    std::wstring m_root;
     KernelHandle m_stopped;
-    // Made by the main routine before RUNNING is reported; the handler touches it only after
-    // it has seen RUNNING under m_statusLock.
-    std::optional<StandInServer> m_server;
     SERVICE_STATUS_HANDLE m_statusHandle = nullptr; // owned by the service manager, not closed
     std::mutex m_statusLock;
     SERVICE_STATUS m_status{};
@@ -133,6 +130,13 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
     }
 }
 
+// Prints one line in the console's ANSI code page: the C runtime's wide output stops at the
+// first character outside ASCII unless a locale is set, and paths may hold Chinese text.
+void PrintLine(FILE* stream, const std::wstring& line) {
+    std::fputs((ToAnsi(line) + "\n").c_str(), stream);
+    std::fflush(stream);
+}
+
 // Set by Ctrl+C in a foreground run; the handler runs on a thread of its own.
 HANDLE g_consoleStop = nullptr;
 
@@ -143,8 +147,8 @@ BOOL WINAPI ConsoleControl(DWORD) {
 
 } // namespace
 
-int RunAsService(Flavour flavour, const std::wstring& serviceName, const std::wstring& root) {
-    ServiceHost service(flavour, serviceName, root);
+int RunAsService(HostedServer& server, const std::wstring& serviceName) {
+    ServiceHost service(server, serviceName);
     g_service = &service;
     std::wstring name = service.Name();
     const SERVICE_TABLE_ENTRYW table[] = {{name.data(), &ServiceMain}, {nullptr, nullptr}};
@@ -163,24 +167,24 @@ int RunAsService(Flavour flavour, const std::wstring& serviceName, const std::ws
     return 0;
 }
 
-int RunInConsole(Flavour flavour, const std::wstring& root) {
+int RunInConsole(HostedServer& server) {
     const KernelHandle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     g_consoleStop = stop.get();
     SetConsoleCtrlHandler(&ConsoleControl, TRUE);
-    const unsigned short port = ReadPort(root, flavour);
     int result = 0;
-    StandInServer server(flavour, root);
-    if (const int error = server.Start(port); error != 0) {
-        AppendLogLine(root, flavour, RefusedLine(port, error));
-        std::fwprintf(stderr, L"%ls\n", RefusedLine(port, error).c_str());
+    const HostedServer::Outcome started = server.Start([] {});
+    if (started.code != 0) {
+        PrintLine(stderr, started.message);
         result = 1;
     } else {
-        AppendLogLine(root, flavour, StartedLine(port));
-        std::fwprintf(stdout, L"%ls; press Ctrl+C to stop.\n", StartedLine(port).c_str());
-        std::fflush(stdout);
-        WaitForSingleObject(stop.get(), INFINITE);
-        server.Stop();
-        AppendLogLine(root, flavour, L"stopped");
+        PrintLine(stdout, started.message + L"; press Ctrl+C to stop.");
+        while (WaitForSingleObject(stop.get(), kWatchIntervalMs) == WAIT_TIMEOUT) {
+            if (!server.Serving()) {
+                break;
+            }
+        }
+        const HostedServer::Outcome stopped = server.Stop([] {});
+        PrintLine(stopped.code != 0 ? stderr : stdout, stopped.message);
     }
     SetConsoleCtrlHandler(&ConsoleControl, FALSE);
     g_consoleStop = nullptr;

@@ -1,4 +1,5 @@
 // Entry point of the stand-in httpd.exe and mysqld-nt.exe; the flavour is a compile definition.
+#include "ListeningStandIn.h"
 #include "ServiceHost.h"
 #include "StandInConfig.h"
 
@@ -29,9 +30,10 @@ int wmain(int, wchar_t**) {
     const std::vector<std::wstring> arguments =
         quor::standin::ArgumentsAfterProgram(GetCommandLineW(), program);
     const std::wstring root = quor::standin::InstallationRootOf(program);
+    quor::standin::ListeningStandIn server(kFlavour, root);
     if (quor::standin::WantsConsole(arguments)) {
-        return quor::standin::RunInConsole(kFlavour, root);
+        return quor::standin::RunInConsole(server);
     }
     std::wstring name = quor::standin::ServiceNameFrom(kFlavour, arguments);
-    return quor::standin::RunAsService(kFlavour, name.empty() ? kDefaultServiceName : name, root);
+    return quor::standin::RunAsService(server, name.empty() ? kDefaultServiceName : name);
 }
