@@ -1,119 +1,14 @@
 // The real QuorPorts.exe in an installation root whose services are the stand-in servers: a
 // person types ports into the window, presses 确定 and answers the boxes.
-#include "StandInService.h"
-#include "TestSupport.h"
-#include "Text.h"
+#include "PortsWindowTest.h"
 
-#include <gtest/gtest.h>
 #include <winsock2.h>
-
-#include <string>
-#include <vector>
 
 using namespace quor::test;
 
 namespace {
 
-constexpr wchar_t kCaption[] = L"QUOR服务端口配置";
-
-std::vector<HWND> Children(HWND parent) {
-    std::vector<HWND> children;
-    EnumChildWindows(
-        parent,
-        [](HWND child, LPARAM list) {
-            reinterpret_cast<std::vector<HWND>*>(list)->push_back(child);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&children));
-    return children;
-}
-
-std::wstring ClassOf(HWND window) {
-    wchar_t name[64] = L"";
-    GetClassNameW(window, name, 64);
-    return name;
-}
-
-class QuorPortsWindowProgramTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(m_apache.Install());
-        ASSERT_TRUE(m_mysql.Install());
-        ASSERT_TRUE(m_apache.Start());
-        ASSERT_TRUE(m_mysql.Start());
-        ASSERT_TRUE(WriteBytes(m_root / L"settings.ini",
-                               "[QuorKAV]\r\nApachePort=" + std::to_string(m_apache.Port()) +
-                                   "\r\nMysqlPort=" + std::to_string(m_mysql.Port()) + "\r\n"));
-        ASSERT_TRUE(CopyInto(BinProgram(L"QuorPorts.exe"), m_program));
-    }
-    void TearDown() override {
-        if (m_run.process) {
-            TerminateProcess(m_run.process.get(), 1);
-        }
-    }
-
-    // Starts the program and finds the window's two port boxes (the first two EDIT controls
-    // in creation order) and its 确定 button.
-    void Open() {
-        m_run = Start(m_program, L"");
-        m_window = WaitForWindow(m_run.id, nullptr, kCaption);
-        ASSERT_NE(m_window, nullptr);
-        std::vector<HWND> edits;
-        for (HWND child : Children(m_window)) {
-            if (ClassOf(child) == L"Edit") {
-                edits.push_back(child);
-            } else if (TextOf(child) == L"确定") {
-                m_ok = child;
-            }
-        }
-        ASSERT_GE(edits.size(), 2u);
-        ASSERT_NE(m_ok, nullptr);
-        m_apacheBox = edits[0];
-        m_mysqlBox = edits[1];
-        EXPECT_EQ(TextOf(m_apacheBox), std::to_wstring(m_apache.Port()));
-        EXPECT_EQ(TextOf(m_mysqlBox), std::to_wstring(m_mysql.Port()));
-    }
-
-    // Types the texts over the boxes' contents, key by key, and presses 确定.
-    void Submit(const std::wstring& apache, const std::wstring& mysql) {
-        Type(m_apacheBox, apache);
-        Type(m_mysqlBox, mysql);
-        PostMessageW(m_ok, BM_CLICK, 0, 0);
-    }
-    static void Type(HWND box, const std::wstring& text) {
-        SendMessageW(box, EM_SETSEL, 0, -1);
-        SendMessageW(box, WM_CHAR, VK_BACK, 0);
-        for (wchar_t c : text) {
-            SendMessageW(box, WM_CHAR, c, 0);
-        }
-        EXPECT_EQ(TextOf(box), text);
-    }
-
-    // The next message box of the program, read and answered with the given button.
-    MessageBoxView Answer(const wchar_t* title, int button) {
-        HWND box = WaitForWindow(m_run.id, L"#32770", title, 60000);
-        if (!box) {
-            ADD_FAILURE() << "no box titled " << quor::ToUtf8(title);
-            return {};
-        }
-        MessageBoxView view = ReadMessageBox(box);
-        PressButton(box, button);
-        return view;
-    }
-
-    std::string File(const wchar_t* relative) { return ReadBytes(m_root / relative).value_or(""); }
-
-    static bool Contains(const std::string& text, const std::string& part) {
-        return text.find(part) != std::string::npos;
-    }
-
-    TempDir m_root{L"Quor 端口 程序"};
-    StandInApache m_apache{m_root.path(), NextSmallPort()};
-    StandInMySql m_mysql{m_root.path(), NextSmallPort()};
-    std::wstring m_program = m_root / L"QuorPorts.exe";
-    Started m_run;
-    HWND m_window = nullptr, m_apacheBox = nullptr, m_mysqlBox = nullptr, m_ok = nullptr;
-};
+using QuorPortsWindowProgramTest = PortsWindowTest;
 
 } // namespace
 
@@ -185,16 +80,9 @@ TEST_F(QuorPortsWindowProgramTest, ABusyPortLeavesApacheServingOnItsOldPort) {
     // This test process listens on the new port.
     WSADATA data;
     ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
-    SOCKET holder = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    unsigned short busy = 0;
-    do {
-        busy = NextSmallPort();
-        address.sin_port = htons(busy);
-    } while (bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0);
-    ASSERT_EQ(listen(holder, 4), 0);
+    const PortHolder holder;
+    ASSERT_TRUE(holder.Listening());
+    const unsigned short busy = holder.Port();
 
     Open();
     Submit(std::to_wstring(busy), std::to_wstring(m_mysql.Port()));
@@ -213,6 +101,4 @@ TEST_F(QuorPortsWindowProgramTest, ABusyPortLeavesApacheServingOnItsOldPort) {
         Contains(File(L"Apache\\conf\\httpd.conf"), "Listen " + std::to_string(m_apache.Port())));
     PostMessageW(m_window, WM_CLOSE, 0, 0);
     EXPECT_EQ(WaitExit(m_run), 0u);
-    closesocket(holder);
-    WSACleanup();
 }

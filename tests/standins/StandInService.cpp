@@ -154,8 +154,12 @@ bool RemoveService(const wchar_t* name) {
     return PollUntil([&] { return !ServiceExists(name); });
 }
 
-StandInService::StandInService(Kind kind, std::wstring root, unsigned short port)
-    : m_kind(kind), m_root(std::move(root)), m_port(port) {}
+StandInService::StandInService(Kind kind, std::wstring root, unsigned short port,
+                               const wchar_t* program)
+    : m_kind(kind), m_root(std::move(root)), m_port(port),
+      m_program(program                ? program
+                : kind == Kind::Apache ? L"httpd.exe"
+                                       : L"mysqld-nt.exe") {}
 
 StandInService::~StandInService() {
     if (m_installed) {
@@ -188,8 +192,7 @@ bool StandInService::Install() {
     const std::string configText = apache ? "Listen " + port + "\r\nServerName *:" + port + "\r\n"
                                           : "[mysqld]\r\nport=" + port + "\r\n";
     if (!MakeDirs(ParentPath(program)) || !MakeDirs(ParentPath(config)) ||
-        !CopyInto(BinProgram(apache ? L"httpd.exe" : L"mysqld-nt.exe"), program) ||
-        !WriteBytes(config, configText)) {
+        !CopyInto(BinProgram(m_program.c_str()), program) || !WriteBytes(config, configText)) {
         return false;
     }
     // The configurator registers the program path without quotes. Wine's service manager, like

@@ -42,8 +42,11 @@ class StandInService {
 public:
     enum class Kind { Apache, MySql };
 
-    // root: the installation root, which may contain spaces and Chinese characters.
-    StandInService(Kind kind, std::wstring root, unsigned short port);
+    // root: the installation root, which may contain spaces and Chinese characters. program:
+    // the built program installed as the server (default: the stand-in of that kind; for
+    // MySQL "mysqld-real.exe" runs a real MariaDB server on the root's data directory).
+    StandInService(Kind kind, std::wstring root, unsigned short port,
+                   const wchar_t* program = nullptr);
     // Removes the service when this object installed it.
     ~StandInService();
     StandInService(const StandInService&) = delete;
@@ -78,14 +81,15 @@ private:
     Kind m_kind;
     std::wstring m_root;
     unsigned short m_port;
+    std::wstring m_program;
     bool m_installed = false;
 };
 
 // The MySQL stand-in as the service QUOR_MySQL.
 class StandInMySql : public StandInService {
 public:
-    StandInMySql(std::wstring root, unsigned short port)
-        : StandInService(Kind::MySql, std::move(root), port) {}
+    StandInMySql(std::wstring root, unsigned short port, const wchar_t* program = nullptr)
+        : StandInService(Kind::MySql, std::move(root), port, program) {}
 };
 
 // The Apache stand-in as the service QUOR_Apache.
