@@ -1,60 +1,64 @@
 #!/usr/bin/env bash
-# Builds a demo installation root in the Wine prefix, registers QUOR_MySQL with the
-# stand-in server and runs KavSafe's main job, the scheduled backup (KavSafe.exe -b).
+# Builds a demo installation root in the Wine prefix with a real MariaDB server as the service
+# QUOR_MySQL and a shop database in its data directory, then shows KavSafe's two jobs on it: the
+# scheduled backup (KavSafe.exe -b) and, after rows have changed, the restore of that backup from
+# the command line (its question answered 是), with the shop's row counts and checksums before
+# the backup, after the change and after the restore.
 # Usage (as root on Debian 12): scripts/demo.sh. Safe to run again.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 prepare
 
+REALDB_SCRIPTS="${QUOR_SHARED_DIR:-$ROOT/../shared}/realdb"
 DRIVE_C="$WINEPREFIX/drive_c"
 DEMO="$DRIVE_C/QUOR 演示"   # C:\QUOR 演示: a root with a space and Chinese characters
 WIN_DEMO='C:\QUOR 演示'
 PORT=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+client() { mariadb --no-defaults -h127.0.0.1 -P"$PORT" -uquor -pquor -N -B "$@"; }
+wait_for_server() {
+  for _ in $(seq 240); do client -e 'SELECT 1' >/dev/null 2>&1 && return 0; sleep 0.25; done
+  echo "== QUOR_MySQL does not answer on port $PORT" >&2
+  exit 1
+}
+# Rows and checksum of every table of the shop database.
+shop() {
+  local t
+  for t in $(client -e "SELECT table_name FROM information_schema.tables
+      WHERE table_schema = 'shop' AND table_type = 'BASE TABLE' ORDER BY 1"); do
+    printf '  %-14s %7s rows  checksum %s\n' "$t" "$(client -e "SELECT COUNT(*) FROM shop.$t")" \
+      "$(client -e "CHECKSUM TABLE shop.$t EXTENDED" | cut -f2)"
+  done
+}
+
+echo "== A shop database made by a real MariaDB server (cached in build/mingw/realdb-seed)"
+bash "$ROOT/tests/realdb/seed.sh" "$REALDB_SCRIPTS" "$BUILD/realdb-seed"
 
 echo "== Demo installation root: $WIN_DEMO"
 wine net stop QUOR_MySQL >/dev/null 2>&1 </dev/null || true
 wine sc delete QUOR_MySQL >/dev/null 2>&1 </dev/null || true
-rm -rf "$DEMO"
-mkdir -p "$DEMO/Apache/bin" "$DEMO/MySQL/bin" "$DEMO/MySQL/Data/mysql" "$DEMO/MySQL/Data/quor/空表"
+rm -rf "$DEMO" "$DRIVE_C/QuorBak"
+mkdir -p "$DEMO/Apache/bin" "$DEMO/MySQL/bin" "$DEMO/Tmp"
 cp "$BIN/KavSafe.exe" "$DEMO/"
 cp "$BIN/bi.exe" "$DEMO/Apache/bin/"
-cp "$BIN/mysqld-nt.exe" "$DEMO/MySQL/bin/"
+cp "$BIN/mysqld-real.exe" "$DEMO/MySQL/bin/mysqld-nt.exe"
 printf '[mysqld]\r\nport=%s\r\n' "$PORT" > "$DEMO/MySQL/my.ini"
+cp -a "$BUILD/realdb-seed/Data" "$DEMO/MySQL/Data"
 
-# A small sample data directory: a few tables of rows, a tablespace of 16 KiB pages that are
-# partly empty as a database's are, a file of random bytes that does not compress, an empty
-# folder.
-printf 'root localhost\n' > "$DEMO/MySQL/Data/mysql/user.MYD"
-python3 - "$DEMO/MySQL/Data" <<'PY'
-import random, sys
-data = sys.argv[1]
-rng = random.Random(2026)
-names = ["王芳", "李伟", "Smith", "García", "Müller", "佐藤"]
-with open(f"{data}/ibdata1", "wb") as out:
-    for page in range(256):
-        rows = b"".join(f"{page:05d}|{rng.choice(names)}|{rng.randint(1, 9999)}.{rng.randint(0, 99):02d}|"
-                        f"2026-{rng.randint(1, 12):02d}-{rng.randint(1, 28):02d}\n".encode()
-                        for _ in range(rng.randint(0, 120)))
-        out.write((page.to_bytes(4, "little") + rows)[:16384].ljust(16384, b"\0"))
-for table in ("orders", "customers", "订单"):
-    with open(f"{data}/quor/{table}.MYD", "w", encoding="utf-8") as out:
-        for row in range(2000):
-            out.write(f"{row}\t{rng.choice(names)}\t{rng.randint(1, 500)}\tshipped\n")
-    with open(f"{data}/quor/{table}.frm", "w") as out:
-        out.write(f"frm {table}\n")
-PY
-head -c 300000 /dev/urandom > "$DEMO/MySQL/Data/quor/blob.ibd"
-
-echo "== Registering QUOR_MySQL (stand-in server on port $PORT) and starting it"
+echo "== Registering QUOR_MySQL (MariaDB on 127.0.0.1:$PORT) and starting it"
 wine sc create QUOR_MySQL binPath= "$WIN_DEMO\\MySQL\\bin\\mysqld-nt.exe QUOR_MySQL" >/dev/null 2>&1 </dev/null
 wine net start QUOR_MySQL >/dev/null 2>&1 </dev/null || true
+wait_for_server
+echo
+echo "== The shop before the backup"
+shop | tee "$BUILD/demo-before.txt"
+echo
 
 echo "== Running: \"$WIN_DEMO\\KavSafe.exe\" -b"
 wine "$WIN_DEMO\\KavSafe.exe" -b </dev/null
 
 # The job starts MySQL again without waiting for it.
-for _ in $(seq 50); do (exec 3<>"/dev/tcp/127.0.0.1/$PORT") 2>/dev/null && break; sleep 0.2; done
+wait_for_server
 
 echo
 echo "== backup.log"
@@ -75,16 +79,41 @@ echo
 echo "== First bytes of $(basename "$LATEST")"
 head -c 8 "$LATEST" | od -A d -t x1 -c | head -n 2
 echo
-echo "== Archive listing (bi.exe l of a copy given back its Rar! bytes)"
+echo "== Archive listing, beginning and end (bi.exe l of a copy given back its Rar! bytes)"
 CHECK="$DRIVE_C/demo-check.rar"
 cp "$LATEST" "$CHECK"
 printf 'Rar!' | dd of="$CHECK" bs=1 seek=0 count=4 conv=notrunc status=none
-wine "$BIN/bi.exe" l 'C:\demo-check.rar' </dev/null
+wine "$BIN/bi.exe" l 'C:\demo-check.rar' </dev/null >"$BUILD/demo-listing.txt"
+head -n 10 "$BUILD/demo-listing.txt"
+echo "..."
+tail -n 2 "$BUILD/demo-listing.txt"
 rm -f "$CHECK"
 echo
-if (exec 3<>"/dev/tcp/127.0.0.1/$PORT") 2>/dev/null; then
-  echo "== QUOR_MySQL is running again on port $PORT"
-else
-  echo "== QUOR_MySQL is NOT listening on port $PORT" >&2
+echo "== Rows change after the backup: order items deleted, customers renamed, log lines deleted"
+client -e "DELETE FROM shop.order_items WHERE MOD(id, 7) = 0;
+           UPDATE shop.customers SET last_name = CONCAT(last_name, '改') WHERE MOD(id, 5) = 0;
+           DELETE FROM shop.access_log WHERE MOD(id, 3) = 0"
+shop
+echo
+WIN_LATEST="C:\\QuorBak\\$(basename "$LATEST")"
+echo "== Running: \"$WIN_DEMO\\KavSafe.exe\" $WIN_LATEST (its question answered 是)"
+wine "$WIN_DEMO\\KavSafe.exe" "$WIN_LATEST" </dev/null &
+KAVSAFE=$!
+printf '   question: '
+wine "$BIN/answer-box.exe" QUOR备份管理 恢复数据 yes 60 </dev/null
+printf '   result:   '
+wine "$BIN/answer-box.exe" QUOR备份管理 恢复 ok 600 </dev/null
+wait "$KAVSAFE"
+wait_for_server
+echo
+echo "== The shop after the restore"
+shop | tee "$BUILD/demo-after.txt"
+echo
+if ! cmp -s "$BUILD/demo-before.txt" "$BUILD/demo-after.txt"; then
+  echo "== The restored shop differs from the backed-up one" >&2
   exit 1
 fi
+echo "== Every table has the rows and checksum it had at the backup"
+# The service lives only as long as the demo's Wine: the server is shut down cleanly first.
+wine net stop QUOR_MySQL >/dev/null 2>&1 </dev/null || true
+echo "== QUOR_MySQL stopped; the demo root stays in $DEMO"
