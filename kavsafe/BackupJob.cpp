@@ -72,7 +72,7 @@ bool BackupData(const AppState& state, ArchiverProgress* progress) {
     bool result = false;
     WriteLog(state.AppDir, L"开始备份");
     WriteLog(state.AppDir, L"停止MySQL服务");
-    StopMySql();
+    const bool stopped = StopMySql();
     WriteLog(state.AppDir, L"打包开始");
 
     // The date and the time are read separately, the date first.
@@ -87,9 +87,13 @@ bool BackupData(const AppState& state, ArchiverProgress* progress) {
     if (progress) {
         progress->SetTotal(TreeBytes(state.DataDir));
     }
-    const std::optional<DWORD> exitCode =
-        RunAndWait(state.ArchiverExe,
-                   L"a -ep1 -inul -m2 \"" + target + L"\" \"" + state.DataDir + L"\"", progress);
+    // A server that still runs would be packed in the middle of its writes: no backup.
+    std::optional<DWORD> exitCode;
+    if (stopped) {
+        exitCode = RunAndWait(state.ArchiverExe,
+                              L"a -ep1 -inul -m2 \"" + target + L"\" \"" + state.DataDir + L"\"",
+                              progress);
+    }
     // An archiver that failed may have left a partial archive; it is no backup.
     const bool packed = exitCode && *exitCode < kFirstArchiverFailure;
     if (!packed && quor::FileExists(target)) {

@@ -13,6 +13,8 @@ namespace kavsafe {
 namespace {
 
 constexpr DWORD kPollMs = 200;
+// How long a service that is stopping may take: a database writes back its buffers first.
+constexpr ULONGLONG kStopWaitMs = 10 * 60 * 1000;
 constexpr wchar_t kProgressVariable[] = L"QUOR_PROGRESS";
 
 // The scheduled task may run in another session than the window, so the lock lives in the
@@ -77,8 +79,36 @@ std::optional<DWORD> RunAndWait(const std::wstring& program, const std::wstring&
     return quor::ExitCodeOf(process.get());
 }
 
-void StopMySql() {
+bool StopMySql() {
     RunAndWait(NetProgram(), std::wstring(L"stop ") + quor::layout::kMysqlService);
+    const quor::ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    const quor::ScHandle service(
+        manager ? OpenServiceW(manager.get(), quor::layout::kMysqlService, SERVICE_QUERY_STATUS)
+                : nullptr);
+    if (!service) {
+        return true; // not installed: no server of it runs
+    }
+    const ULONGLONG deadline = GetTickCount64() + kStopWaitMs;
+    for (;;) {
+        SERVICE_STATUS status{};
+        if (!QueryServiceStatus(service.get(), &status)) {
+            return true; // the state cannot be read: as it always was, the job goes on
+        }
+        if (status.dwCurrentState == SERVICE_STOPPED) {
+            return true;
+        }
+        if (status.dwCurrentState != SERVICE_STOP_PENDING || GetTickCount64() >= deadline) {
+            return false;
+        }
+        const quor::KernelHandle pause(CreateWaitableTimerW(nullptr, TRUE, nullptr));
+        LARGE_INTEGER due{};
+        due.QuadPart = -static_cast<LONGLONG>(kPollMs) * 10000;
+        if (!pause || !SetWaitableTimer(pause.get(), &due, 0, nullptr, nullptr, FALSE)) {
+            Sleep(kPollMs);
+            continue;
+        }
+        WaitPumpingMessages(pause.get());
+    }
 }
 
 void StartMySql() {

@@ -21,8 +21,11 @@ inline constexpr DWORD kFirstArchiverFailure = 2;
 // the main message loop.
 void WaitPumpingMessages(HANDLE object);
 
-// "net stop QUOR_MySQL", waited for.
-void StopMySql();
+// "net stop QUOR_MySQL", waited for, and then the service's own state, as net gives up on a
+// service that is slow to stop and a service may refuse to stop. True when QUOR_MySQL is
+// stopped or not installed; false when it still runs (after waiting while it was stopping):
+// the data directory must then not be touched.
+bool StopMySql();
 // "net start QUOR_MySQL", not waited for.
 void StartMySql();
 

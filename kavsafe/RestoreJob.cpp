@@ -75,7 +75,7 @@ bool RestoreData(const AppState& state, const std::wstring& backupFile,
     }
     WriteLog(state.AppDir, L"文件" + backupFile);
     WriteLog(state.AppDir, L"停止MySQL服务");
-    StopMySql();
+    const bool stopped = StopMySql();
 
     const std::wstring workFolder = state.AppDir + kWorkFolder;
     const std::wstring unpacked = workFolder + kDataFolder;
@@ -86,8 +86,9 @@ bool RestoreData(const AppState& state, const std::wstring& backupFile,
     WriteLog(state.AppDir, L"生成临时文件开始");
     // The backup itself is never changed: only its copy gets the "Rar!" bytes back. A stale
     // copy from an earlier run must not be unpacked in its place, so the unpack below runs
-    // only when this copy succeeded.
-    const bool copied = CopyFileW(backupFile.c_str(), tempArchive.c_str(), FALSE) &&
+    // only when this copy succeeded. Under a server that still runs nothing is copied,
+    // unpacked or put in place.
+    const bool copied = stopped && CopyFileW(backupFile.c_str(), tempArchive.c_str(), FALSE) &&
                         MarkArchive(tempArchive, false);
     WriteLog(state.AppDir, L"生成临时文件结束");
 

@@ -236,3 +236,27 @@ TEST_F(RestoreJobTest, MissingWorkFolderFailsWithoutTouchingData) {
     EXPECT_EQ(LogMessages(m_root.path()), ExpectedLog(L"恢复失败"));
     EXPECT_FALSE(quor::PathExists(m_root / L"Tmp"));
 }
+
+// A server whose service refuses to stop keeps running: neither job touches its data. The
+// backup packs nothing, the restore copies, unpacks and swaps nothing, and both fail.
+TEST_F(RestoreJobTest, AServerThatWillNotStopIsNeitherPackedNorReplaced) {
+    ASSERT_TRUE(m_mysql.Stop());
+    const std::wstring myIni = m_root / L"MySQL\\my.ini";
+    ASSERT_TRUE(WriteBytes(myIni, ReadBytes(myIni).value_or("") + "refuse_stop=1\r\n"));
+    ASSERT_TRUE(m_mysql.Start());
+
+    EXPECT_FALSE(RestoreData(m_state, m_backup));
+    EXPECT_EQ(Snapshot(m_state.DataDir), m_changed);
+    EXPECT_EQ(LogMessages(m_root.path()), ExpectedLog(L"恢复失败"));
+    ASSERT_TRUE(DeleteFileW((m_root / L"backup.log").c_str()));
+
+    EXPECT_FALSE(BackupData(m_state));
+    EXPECT_EQ(Backups(), std::vector<std::wstring>{m_backup.substr(m_state.BackupDir.size())});
+    const std::vector<std::wstring> expectedLog = {L"开始备份", L"停止MySQL服务", L"打包开始",
+                                                   L"打包结束", L"启动MySQL服务", L"备份失败",
+                                                   L"结束备份", kLogSeparator};
+    EXPECT_EQ(LogMessages(m_root.path()), expectedLog);
+    // The archiver never ran, and the server runs on.
+    EXPECT_FALSE(quor::PathExists(m_root / L"Apache\\bin\\spy.txt"));
+    EXPECT_EQ(m_mysql.State(), static_cast<DWORD>(SERVICE_RUNNING));
+}

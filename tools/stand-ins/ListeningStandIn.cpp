@@ -10,6 +10,7 @@ ListeningStandIn::ListeningStandIn(Flavour flavour, std::wstring root)
 
 HostedServer::Outcome ListeningStandIn::Start(const Progress&) {
     const unsigned short port = ReadPort(m_root, m_flavour);
+    m_refusesStop = RefusesStop(m_root, m_flavour);
     if (const int error = m_server.Start(port); error != 0) {
         const std::wstring line = L"cannot listen on port " + std::to_wstring(port) + L" (error " +
                                   std::to_wstring(error) + L")";

@@ -19,11 +19,14 @@ public:
     Outcome Start(const Progress& progress) override;
     // Closes the port, then logs "stopped".
     Outcome Stop(const Progress& progress) override;
+    // False when the configuration says "refuse_stop=1".
+    bool AcceptsStop() override { return !m_refusesStop; }
 
 private:
     Flavour m_flavour;
     std::wstring m_root;
     StandInServer m_server;
+    bool m_refusesStop = false;
 };
 
 } // namespace quor::standin

@@ -104,8 +104,9 @@ private:
         const bool pending = state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING;
         m_status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
         m_status.dwCurrentState = state;
-        m_status.dwControlsAccepted =
-            state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN : 0;
+        const DWORD running =
+            m_server.AcceptsStop() ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN : 0;
+        m_status.dwControlsAccepted = state == SERVICE_RUNNING ? running : 0;
         m_status.dwWin32ExitCode = win32ExitCode;
         m_status.dwServiceSpecificExitCode = specificExitCode;
         m_status.dwCheckPoint = pending ? m_status.dwCheckPoint + 1 : 0;

@@ -31,6 +31,9 @@ public:
 
     // False once a started server has ended by itself (checked about once a second).
     virtual bool Serving() { return true; }
+
+    // False when the running service is not to accept the stop control.
+    virtual bool AcceptsStop() { return true; }
 };
 
 // Hands the process to the service control dispatcher under serviceName. The service reports

@@ -136,7 +136,9 @@ unsigned short ParseMysqlPort(std::string_view ini) {
     });
 }
 
-unsigned short ReadPort(const std::wstring& root, Flavour flavour) {
+namespace {
+
+std::string ReadConfig(const std::wstring& root, Flavour flavour) {
     std::string text;
     FileHandle file(CreateFileW(ConfigPath(root, flavour).c_str(), GENERIC_READ,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
@@ -150,6 +152,13 @@ unsigned short ReadPort(const std::wstring& root, Flavour flavour) {
             text.append(buffer, got);
         }
     }
+    return text;
+}
+
+} // namespace
+
+unsigned short ReadPort(const std::wstring& root, Flavour flavour) {
+    const std::string text = ReadConfig(root, flavour);
     const unsigned short port =
         flavour == Flavour::Apache ? ParseListenPort(text) : ParseMysqlPort(text);
     return port != 0 ? port : DefaultPort(flavour);
@@ -216,6 +225,17 @@ std::wstring ServiceNameFrom(Flavour flavour, const std::vector<std::wstring>& a
 bool WantsConsole(const std::vector<std::wstring>& arguments) {
     for (const std::wstring& argument : arguments) {
         if (EqualsNoCase(argument, L"-console") || EqualsNoCase(argument, L"--console")) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool RefusesStop(const std::wstring& root, Flavour flavour) {
+    const std::string text = ReadConfig(root, flavour);
+    const std::string_view option = "refuse_stop=1";
+    for (size_t at = text.find(option); at != std::string::npos; at = text.find(option, at + 1)) {
+        if (at == 0 || text[at - 1] == '\n') {
             return true;
         }
     }

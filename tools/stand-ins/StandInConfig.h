@@ -34,6 +34,10 @@ unsigned short ParseMysqlPort(std::string_view ini);
 // The port the stand-in listens on: read from its configuration file, else the default.
 unsigned short ReadPort(const std::wstring& root, Flavour flavour);
 
+// True when the configuration has the line "refuse_stop=1": the service then does not accept
+// the stop control, as a hung server's service would not (for the tests of its callers).
+bool RefusesStop(const std::wstring& root, Flavour flavour);
+
 // The arguments that follow the program path in a command line. The service manager may
 // hand over the registered command line with an unquoted program path that contains spaces;
 // when the line starts with programPath itself, that whole path is skipped rather than split.
