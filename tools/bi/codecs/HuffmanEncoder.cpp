@@ -15,6 +15,29 @@ constexpr unsigned kMaxRun = 138;
 constexpr unsigned kEscape = 15; // in the 4-bit groups: 15,0 is 15, 15,n is n+2 zeros
 constexpr unsigned kMaxEscapedZeros = 17;
 
+// The 4-bit groups that carry the bit-length table's own code lengths, as (value, bit count)
+// to field: a run of three or more zeros is escaped, and a length of 15 is escaped too.
+template <typename Lengths, typename Field>
+void ForEachLengthField(const Lengths& own, Field field) {
+    for (std::size_t i = 0; i < own.size();) {
+        std::size_t zeros = 0;
+        while (i + zeros < own.size() && own[i + zeros] == 0 && zeros < kMaxEscapedZeros) {
+            ++zeros;
+        }
+        if (zeros >= 3) {
+            field(kEscape, 4);
+            field(static_cast<std::uint32_t>(zeros - 2), 4);
+            i += zeros;
+            continue;
+        }
+        field(own[i], 4);
+        if (own[i] == kEscape) {
+            field(0, 4);
+        }
+        ++i;
+    }
+}
+
 } // namespace
 
 void BuildCodeLengths(const std::uint32_t* counts, std::size_t size, unsigned maxLength,
@@ -206,19 +229,7 @@ void TableSection::Prepare(const std::uint8_t* lengths, std::size_t size) {
 
     m_bits = 0;
     const auto& own = m_code.lengths;
-    for (std::size_t i = 0; i < kBitLengthSymbols;) {
-        std::size_t zeros = 0;
-        while (i + zeros < kBitLengthSymbols && own[i + zeros] == 0 && zeros < kMaxEscapedZeros) {
-            ++zeros;
-        }
-        if (zeros >= 3) {
-            m_bits += 8;
-            i += zeros;
-        } else {
-            m_bits += own[i] == kEscape ? 8 : 4;
-            ++i;
-        }
-    }
+    ForEachLengthField(own, [this](std::uint32_t, unsigned bits) { m_bits += bits; });
     for (std::size_t i = 0; i < m_itemCount; ++i) {
         const unsigned symbol = m_items[i].symbol;
         m_bits += own[symbol] + (symbol >= 16 ? kRunExtraBits[symbol - 16] : 0);
@@ -226,24 +237,8 @@ void TableSection::Prepare(const std::uint8_t* lengths, std::size_t size) {
 }
 
 void TableSection::Write(BitOutput& out) const {
-    const auto& own = m_code.lengths;
-    for (std::size_t i = 0; i < kBitLengthSymbols;) {
-        std::size_t zeros = 0;
-        while (i + zeros < kBitLengthSymbols && own[i + zeros] == 0 && zeros < kMaxEscapedZeros) {
-            ++zeros;
-        }
-        if (zeros >= 3) {
-            out.Put(kEscape, 4);
-            out.Put(static_cast<std::uint32_t>(zeros - 2), 4);
-            i += zeros;
-            continue;
-        }
-        out.Put(own[i], 4);
-        if (own[i] == kEscape) {
-            out.Put(0, 4);
-        }
-        ++i;
-    }
+    ForEachLengthField(m_code.lengths,
+                       [&out](std::uint32_t value, unsigned bits) { out.Put(value, bits); });
     for (std::size_t i = 0; i < m_itemCount; ++i) {
         const unsigned symbol = m_items[i].symbol;
         m_code.Write(out, symbol);
